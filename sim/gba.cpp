@@ -1,0 +1,136 @@
+#include "gba.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr std::uint32_t kImageSize = 0x40000;
+constexpr std::uint32_t kBodyStart = 0xC0;
+constexpr std::uint32_t kBlocks = (kImageSize - kBodyStart) / 16;
+
+// The boot code's checksum: per bit, shift out the low bit and fold in 0xC37B when
+// it differs from the data bit.
+std::uint32_t crcOver(std::uint32_t crc, std::uint32_t data) {
+    for (int bit = 0; bit < 32; ++bit) {
+        const bool differ = ((crc ^ data) & 1u) != 0;
+        crc >>= 1;
+        data >>= 1;
+        if (differ) crc ^= 0xC37Bu;
+    }
+    return crc;
+}
+
+std::string hex(std::uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", v);
+    return text;
+}
+
+}  // namespace
+
+GbaModel::GbaModel(GbaConfig config) : config_(config), image_(kImageSize, 0) {}
+
+void GbaModel::problem(const std::string& text) {
+    if (problems_.size() < 20) problems_.push_back(text);
+}
+
+std::uint32_t GbaModel::exchange(std::uint32_t word) {
+    switch (phase_) {
+        case Phase::Waiting:
+            if (word != 0x6202) return 0;
+            if (++waitExchanges_ < config_.waitTries) return 0;
+            phase_ = Phase::Connected;
+            return 0x72026202u;
+        case Phase::Connected:
+            if (word == 0x6202) {
+                ++waitExchanges_;
+                return 0x72026202u;
+            }
+            if (word != 0x6102) problem("expected 0x6102 before the header, got " + hex(word));
+            phase_ = Phase::Header;
+            return 0x72026102u;
+        case Phase::Header:
+            if (word > 0xFFFF) problem("header halfword out of range: " + hex(word));
+            image_[2 * headerHalfwords_] = static_cast<std::uint8_t>(word);
+            image_[2 * headerHalfwords_ + 1] = static_cast<std::uint8_t>(word >> 8);
+            if (++headerHalfwords_ == 96) phase_ = Phase::Handshake;
+            return 0x7202u << 16;
+        case Phase::Handshake: {
+            const std::uint32_t cc = config_.clientByte;
+            if (word == 0x6200 || word == 0x6202) return 0x72020000u | word;
+            if (word == 0x63D1) {
+                ++clientQueries_;
+                return 0x73000000u | (cc << 16) | 0x63D1;
+            }
+            const std::uint32_t hh = (cc + 0x0F) & 0xFF;
+            if (clientQueries_ < 2) problem("handshake before two 0x63D1 queries");
+            if (word != 0x6400 + hh) {
+                problem("handshake command " + hex(word) + ", expected " + hex(0x6400 + hh));
+            }
+            seed_ = 0xFFFF00D1u | (cc << 8);
+            finalValue_ = 0xFFFF0000u | (std::uint32_t(config_.lengthByte) << 8) | hh;
+            phase_ = Phase::Length;
+            return 0x73000000u | (cc << 16) | word;
+        }
+        case Phase::Length:
+            if (word != 0xFF9C) problem("length announcement " + hex(word) + ", expected 0xFF9C");
+            crc_ = 0xC387;
+            phase_ = Phase::Body;
+            return 0x73000000u | (std::uint32_t(config_.lengthByte) << 16) | (word & 0xFFFF);
+        case Phase::Body:
+            problem("word " + hex(word) + " during the body, after " + std::to_string(blocks_) +
+                    " blocks");
+            return 0;
+        case Phase::End:
+            if (word == 0x65) {
+                ++endExchanges_;
+                const bool ready = config_.endTries >= 0 &&
+                                   endExchanges_ >= static_cast<unsigned>(config_.endTries);
+                endConfirmed_ = endConfirmed_ || ready;
+                return ready ? 0x00750065u : 0x00740065u;
+            }
+            if (word != 0x66) problem("expected 0x66 after the body, got " + hex(word));
+            phase_ = Phase::Checksum;
+            return 0x00750066u;
+        case Phase::Checksum:
+            checksumMatched_ = word == crc_;
+            if (!checksumMatched_) problem("checksum " + hex(word) + ", expected " + hex(crc_));
+            phase_ = Phase::Final;
+            return crc_;
+        case Phase::Final:
+            if (word != 0) problem("closing word " + hex(word) + ", expected 0");
+            phase_ = Phase::Done;
+            return 0;
+        case Phase::Done:
+            return 0;
+    }
+    return 0;
+}
+
+void GbaModel::block(const std::uint32_t words[4]) {
+    if (phase_ != Phase::Body) {
+        problem("block outside the body");
+        return;
+    }
+    for (int slot = 0; slot < 4; ++slot) {
+        const std::uint32_t offset = kBodyStart + 16 * blocks_ + 4 * slot;
+        seed_ = seed_ * 0x6F646573u + 1;
+        // The key: the seed, the offset counted down from the top, and the fixed mask.
+        const std::uint32_t key = seed_ ^ ((offset + 0x1FFFFFFu) ^ 0xBCDFD0D0u);
+        const std::uint32_t plain = words[slot] ^ key;
+        for (int b = 0; b < 4; ++b) image_[offset + b] = static_cast<std::uint8_t>(plain >> (8 * b));
+        crc_ = crcOver(crc_, plain);
+    }
+    if (++blocks_ == kBlocks) {
+        crc_ = crcOver(crc_, finalValue_);
+        phase_ = Phase::End;
+    }
+}
+
+std::string GbaModel::verdict() const {
+    if (accepted()) return "multiboot image accepted: decrypted, checksum right";
+    std::string text = finished() ? "multiboot image rejected" : "multiboot unfinished";
+    if (finished() && !endConfirmed_) text += "; end handshake never confirmed";
+    for (const std::string& p : problems_) text += "; " + p;
+    return text;
+}

@@ -1,0 +1,207 @@
+#include "handheld.h"
+
+#include <sstream>
+
+namespace {
+
+constexpr std::uint8_t kSysEx = 0xF0;
+constexpr std::uint8_t kEnd = 0xF7;
+
+bool isCommand(const Message& m) {
+    return m.size() == 13 && m[0] == kSysEx && m[1] == 0x7E && m[2] == 0x54 && m[3] == 0x07 &&
+           m[6] == 'T' && m[7] == 'P' && m[8] == 'D' && m[12] == kEnd;
+}
+
+bool isDataPacket(const Message& m) {
+    return m.size() >= 11 && m[0] == kSysEx && m[1] == 0x7E && m[3] == 0x07 && m[4] == 0x02 &&
+           m.back() == kEnd;
+}
+
+// Packs bytes into 7-bit groups: a flag byte with the high bits, then the low bits.
+void pack(Message& out, const std::vector<std::uint8_t>& data) {
+    for (std::size_t start = 0; start < data.size(); start += 7) {
+        const std::size_t n = std::min<std::size_t>(7, data.size() - start);
+        std::uint8_t flag = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (data[start + i] & 0x80) flag |= static_cast<std::uint8_t>(0x40 >> i);
+        }
+        out.push_back(flag);
+        for (std::size_t i = 0; i < n; ++i) out.push_back(data[start + i] & 0x7F);
+    }
+}
+
+Message dataMessage(std::uint8_t number, const std::vector<std::uint8_t>& data) {
+    Message m = {kSysEx, 0x7E, 0x00, 0x07, 0x02, number, 0};
+    pack(m, data);
+    m[6] = static_cast<std::uint8_t>(m.size() - 8);
+    m.push_back(0x00);
+    m.push_back(kEnd);
+    return m;
+}
+
+Message statusMessage(int status) {
+    return {kSysEx, 0x7E, 0x54, 0x07, 0x7F, 0x00, 0x00, static_cast<std::uint8_t>(status), 0x00,
+            kEnd};
+}
+
+std::size_t minimumAnswer(std::size_t payload) {
+    return payload == 1 ? 10 : payload == 4 ? 12 : 6;
+}
+
+}  // namespace
+
+const char* faultName(Fault fault) {
+    switch (fault) {
+        case Fault::None: return "none";
+        case Fault::WrongNumber: return "wrong packet number";
+        case Fault::Stale: return "stale answer";
+        case Fault::Duplicate: return "duplicate answer";
+        case Fault::Short: return "short answer";
+        case Fault::Channel: return "channel message";
+        case Fault::UnrelatedSysEx: return "unrelated SysEx";
+    }
+    return "?";
+}
+
+std::vector<std::uint8_t> unpackPayload(const Message& packet) {
+    std::vector<std::uint8_t> data;
+    if (packet.size() < 10) return data;
+    const std::size_t end = packet.size() - 2;  // checksum byte, then 0xF7
+    std::size_t i = 7;
+    while (i < end) {
+        const std::uint8_t flag = packet[i++];
+        for (int k = 0; k < 7 && i < end; ++k, ++i) {
+            const bool high = (flag & (0x40 >> k)) != 0;
+            data.push_back(static_cast<std::uint8_t>(packet[i] | (high ? 0x80 : 0)));
+        }
+    }
+    return data;
+}
+
+Message byteMessage(std::uint8_t number, std::uint8_t value) {
+    return dataMessage(number, {value});
+}
+
+Handheld::Handheld(HandheldConfig config) : config_(std::move(config)), gba_(config_.gba) {}
+
+bool Handheld::take(Outgoing& message) {
+    if (outbox_.empty()) return false;
+    message = std::move(outbox_.front());
+    outbox_.pop_front();
+    return true;
+}
+
+bool Handheld::take(Message& message) {
+    if (outbox_.empty()) {
+        message.clear();
+        return false;
+    }
+    message.swap(outbox_.front().bytes);
+    outbox_.pop_front();
+    return true;
+}
+
+void Handheld::receive(const Message& message) {
+    received_.push_back(message);
+    if (isCommand(message)) {
+        answerCommand(message);
+    } else if (isDataPacket(message)) {
+        answerData(message);
+    }
+}
+
+void Handheld::answerCommand(const Message& m) {
+    const bool request = m[4] == 0x03;
+    const std::uint8_t letter = m[9];
+    int status = -1;
+    if (letter == 'b' && !request) {
+        ++beginUploads_;
+        uploaded_.clear();
+        return;  // an upload announcement is never answered
+    }
+    if (letter == 'b') status = 6;
+    if ((letter == 's' || letter == 'S') && !request) status = 4;
+    if ((letter == 'm' || letter == 'M') && !request) status = 0;
+    if ((letter == 'm' || letter == 'M') && request) status = 6;
+    if (status < 0 || config_.silent) return;
+
+    for (const Message& stray : config_.strayBeforeAnswer) emit(stray);
+    emit(statusMessage(config_.commandStatus.value_or(status)));
+    if (letter != 'b') return;
+    for (std::size_t i = 0; i < config_.bank.size(); ++i) {
+        for (const auto& stray : config_.bankStrays) {
+            if (stray.first == i) emit(stray.second, true);
+        }
+        emit(byteMessage(static_cast<std::uint8_t>(i & 0x7F), config_.bank[i]), true);
+    }
+}
+
+void Handheld::answerData(const Message& m) {
+    ++dataPackets_;
+    if (dataPackets_ > config_.answerPackets) return;
+    const std::uint8_t number = m[5];
+    const std::vector<std::uint8_t> payload = unpackPayload(m);
+    Message answer;
+    if (payload.size() == 1) {
+        uploaded_.push_back(payload[0]);
+        answer = byteMessage(number, payload[0]);
+    } else if (payload.size() == 4) {
+        const std::uint32_t word = (std::uint32_t(payload[0]) << 24) |
+                                   (std::uint32_t(payload[1]) << 16) |
+                                   (std::uint32_t(payload[2]) << 8) | payload[3];
+        const std::uint32_t reply = gba_.exchange(word);
+        answer = dataMessage(number, {static_cast<std::uint8_t>(reply >> 24),
+                                      static_cast<std::uint8_t>(reply >> 16),
+                                      static_cast<std::uint8_t>(reply >> 8),
+                                      static_cast<std::uint8_t>(reply)});
+    } else if (payload.size() == 16) {
+        std::uint32_t words[4];
+        for (int w = 0; w < 4; ++w) {
+            words[w] = (std::uint32_t(payload[4 * w]) << 24) |
+                       (std::uint32_t(payload[4 * w + 1]) << 16) |
+                       (std::uint32_t(payload[4 * w + 2]) << 8) | payload[4 * w + 3];
+        }
+        gba_.block(words);
+        answer = {kSysEx, 0x7E, 0x00, 0x07, 0x03, number, kEnd};
+    } else {
+        return;
+    }
+
+    Fault fault = Fault::None;
+    if (config_.faultEvery != 0 && dataPackets_ % config_.faultEvery == 0 &&
+        !config_.faultKinds.empty()) {
+        fault = config_.faultKinds[faultsInjected_++ % config_.faultKinds.size()];
+    }
+    const std::uint8_t otherNumber = static_cast<std::uint8_t>((number + 64) & 0x7F);
+    switch (fault) {
+        case Fault::WrongNumber: {
+            Message wrong = answer;
+            wrong[5] = otherNumber;
+            emit(wrong);
+            break;
+        }
+        case Fault::Stale:
+            if (!lastAnswer_.empty()) emit(lastAnswer_);
+            break;
+        case Fault::Short:
+            emit(Message(answer.begin(), answer.begin() + minimumAnswer(payload.size()) - 1));
+            break;
+        case Fault::Channel: emit({0x90, 0x3C, 0x40}); break;
+        case Fault::UnrelatedSysEx:
+            emit({kSysEx, 0x7D, 0x00, 0x01, 0x02, otherNumber, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                  kEnd});
+            break;
+        case Fault::None:
+        case Fault::Duplicate: break;
+    }
+    emit(answer);
+    if (fault == Fault::Duplicate) emit(answer);
+    lastAnswer_ = answer;
+}
+
+std::string Handheld::summary() const {
+    std::ostringstream text;
+    text << received_.size() << " messages received, " << dataPackets_ << " data packets, "
+         << uploaded_.size() << " bytes uploaded, " << faultsInjected_ << " faults injected";
+    return text.str();
+}

@@ -1,0 +1,88 @@
+// The simulated handheld: trackpod on a Game Boy or Game Boy Advance behind a MIDI
+// interface. One model, driven in-process by the tests and over virtual MIDI ports by
+// trackpod-sim. It answers command messages and data packets, records what it was
+// sent, streams a bank on request, and can be told to misbehave.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gba.h"
+
+using Message = std::vector<std::uint8_t>;
+
+enum class Fault {
+    None,
+    WrongNumber,  // an answer with another packet number, ahead of the right one
+    Stale,        // the previous answer again, ahead of the right one
+    Duplicate,    // the right answer twice
+    Short,        // a message one byte too short, with the right number, ahead
+    Channel,      // a note-on ahead of the answer
+    UnrelatedSysEx,
+};
+
+const char* faultName(Fault fault);
+
+struct HandheldConfig {
+    // Status byte answered to mode switches and to BeginReceive instead of the right one.
+    std::optional<int> commandStatus;
+    bool silent = false;                // never answer commands
+    std::vector<Message> strayBeforeAnswer;  // sent ahead of a command's answer
+    Message bank;                       // streamed one byte per message on BeginReceive
+    std::vector<std::pair<std::size_t, Message>> bankStrays;  // message before bank byte i
+    // Every n-th data packet's answer gets a fault, the kinds in turn (0: never).
+    unsigned faultEvery = 0;
+    std::vector<Fault> faultKinds = {Fault::WrongNumber, Fault::Stale,   Fault::Duplicate,
+                                     Fault::Short,       Fault::Channel, Fault::UnrelatedSysEx};
+    unsigned answerPackets = ~0u;       // data packets answered before falling silent
+    GbaConfig gba;
+};
+
+struct Outgoing {
+    Message bytes;
+    bool streamed = false;  // part of a bank stream: a real cable paces these
+};
+
+class Handheld {
+public:
+    explicit Handheld(HandheldConfig config = {});
+
+    // A message from the program.
+    void receive(const Message& message);
+    // The next message for the program, if any.
+    bool take(Message& message);
+    bool take(Outgoing& message);
+    // Puts a message in the program's way, as if it had been sent earlier.
+    void queue(const Message& message) { outbox_.push_back({message, false}); }
+
+    const std::vector<Message>& received() const { return received_; }
+    const std::vector<std::uint8_t>& uploaded() const { return uploaded_; }
+    unsigned dataPackets() const { return dataPackets_; }
+    unsigned beginUploads() const { return beginUploads_; }
+    const GbaModel& gba() const { return gba_; }
+    std::size_t pending() const { return outbox_.size(); }
+    std::string summary() const;
+
+private:
+    void answerCommand(const Message& m);
+    void answerData(const Message& m);
+    void emit(const Message& m, bool streamed = false) { outbox_.push_back({m, streamed}); }
+
+    HandheldConfig config_;
+    std::deque<Outgoing> outbox_;
+    std::vector<Message> received_;
+    std::vector<std::uint8_t> uploaded_;
+    unsigned dataPackets_ = 0;
+    unsigned beginUploads_ = 0;
+    unsigned faultsInjected_ = 0;
+    Message lastAnswer_;
+    GbaModel gba_;
+};
+
+// A data packet's payload, unpacked from its 7-bit groups.
+std::vector<std::uint8_t> unpackPayload(const Message& packet);
+// A one-byte data message as the handheld sends it, with packet number `number`.
+Message byteMessage(std::uint8_t number, std::uint8_t value);

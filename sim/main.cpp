@@ -1,0 +1,238 @@
+// trackpod-sim: the simulated handheld on virtual MIDI ports whose names begin with
+// "trackpod", so that tpmidi01 finds them by itself.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/rtmidi_binding.h"
+#include "handheld.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void onSignal(int) { stopRequested = true; }
+
+// Messages from the MIDI library's thread, handed to the main loop.
+struct Inbox {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<Message> messages;
+};
+
+void onMessage(double, std::vector<unsigned char>* message, void* data) {
+    auto* inbox = static_cast<Inbox*>(data);
+    {
+        std::lock_guard<std::mutex> lock(inbox->mutex);
+        inbox->messages.push_back(*message);
+    }
+    inbox->ready.notify_one();
+}
+
+const char* kHelp =
+    "usage: trackpod-sim [options]\n"
+    "\n"
+    "A simulated trackpod handheld on virtual MIDI ports named \"trackpod-sim ...\".\n"
+    "It answers tpmidi01's commands and data packets until it is stopped (Ctrl-C or\n"
+    "SIGTERM), then writes what it was asked to save and a summary.\n"
+    "\n"
+    "  --bank FILE        send FILE, one message per byte, when asked for a bank\n"
+    "  --save FILE        on exit, write the bytes of the last byte-by-byte upload\n"
+    "  --gba-save FILE    on exit, write the Game Boy Advance's decrypted image\n"
+    "  --log FILE         write every message received, in hex, one per line\n"
+    "  --pace-us N        pause between the messages of a bank (default 1000)\n"
+    "  --status N         answer status N to every mode switch and bank request\n"
+    "  --silent           never answer a command\n"
+    "  --stray KIND       put a stray message (channel, short, sysex) ahead of\n"
+    "                     every command answer\n"
+    "  --bank-stray I:KIND  put a stray message (channel, sysex) before bank byte I\n"
+    "  --faults N         give every N-th data answer a fault: wrong number, stale,\n"
+    "                     duplicate, short, channel message, unrelated SysEx, in turn\n"
+    "  --answer-packets N answer N data packets, then fall silent\n"
+    "  --gba-client N     the console's client byte (default 0)\n"
+    "  --gba-length N     the byte the console answers to the length (default 0)\n"
+    "  --gba-wait N       tries before the console answers the first 0x6202 (default 1)\n"
+    "  --gba-end N|never  0x65 tries before the console confirms the end (default 1)\n"
+    "  --name NAME        client name prefix (default trackpod-sim)\n"
+    "  --help             this text\n";
+
+Message strayMessage(const std::string& kind) {
+    if (kind == "channel") return {0x90, 0x3C, 0x40};
+    if (kind == "short") return {0xF0, 0x7E, 0xF7};
+    if (kind == "sysex") return {0xF0, 0x7D, 0x00, 0x01, 0x02, 0x7F, 0x01, 0x02, 0x03, 0x04, 0xF7};
+    throw std::invalid_argument("unknown stray kind: " + kind);
+}
+
+bool readFile(const std::string& name, Message& data) {
+    std::ifstream file(name, std::ios::binary);
+    if (!file) return false;
+    data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
+    std::ofstream file(name, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(file);
+}
+
+std::string hexLine(const Message& m) {
+    std::string text;
+    char byte[4];
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", m[i]);
+        text += byte;
+    }
+    return text;
+}
+
+struct Options {
+    HandheldConfig config;
+    std::string save, gbaSave, log, name = "trackpod-sim";
+    unsigned paceUs = 1000;
+};
+
+unsigned number(const char* text) { return static_cast<unsigned>(std::stoul(text, nullptr, 0)); }
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        auto value = [&]() -> const char* {
+            if (!hasValue) throw std::invalid_argument(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help") {
+            std::cout << kHelp;
+            std::exit(0);
+        } else if (arg == "--bank") {
+            const std::string name = value();
+            if (!readFile(name, o.config.bank)) throw std::invalid_argument("cannot read " + name);
+        } else if (arg == "--save") {
+            o.save = value();
+        } else if (arg == "--gba-save") {
+            o.gbaSave = value();
+        } else if (arg == "--log") {
+            o.log = value();
+        } else if (arg == "--pace-us") {
+            o.paceUs = number(value());
+        } else if (arg == "--status") {
+            o.config.commandStatus = static_cast<int>(number(value()));
+        } else if (arg == "--silent") {
+            o.config.silent = true;
+        } else if (arg == "--stray") {
+            o.config.strayBeforeAnswer.push_back(strayMessage(value()));
+        } else if (arg == "--bank-stray") {
+            const std::string spec = value();
+            const auto colon = spec.find(':');
+            if (colon == std::string::npos) throw std::invalid_argument("--bank-stray wants I:KIND");
+            o.config.bankStrays.emplace_back(std::stoul(spec.substr(0, colon)),
+                                             strayMessage(spec.substr(colon + 1)));
+        } else if (arg == "--faults") {
+            o.config.faultEvery = number(value());
+        } else if (arg == "--answer-packets") {
+            o.config.answerPackets = number(value());
+        } else if (arg == "--gba-client") {
+            o.config.gba.clientByte = static_cast<std::uint8_t>(number(value()));
+        } else if (arg == "--gba-length") {
+            o.config.gba.lengthByte = static_cast<std::uint8_t>(number(value()));
+        } else if (arg == "--gba-wait") {
+            o.config.gba.waitTries = number(value());
+        } else if (arg == "--gba-end") {
+            const std::string v = value();
+            o.config.gba.endTries = v == "never" ? -1 : static_cast<int>(number(v.c_str()));
+        } else if (arg == "--name") {
+            o.name = value();
+        } else {
+            throw std::invalid_argument("unknown option " + arg + " (see --help)");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        parse(argc, argv, options);
+    } catch (const std::exception& e) {
+        std::cerr << "trackpod-sim: " << e.what() << "\n";
+        return 2;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    Handheld handheld(options.config);
+    Inbox inbox;
+    std::ofstream log;
+    if (!options.log.empty()) log.open(options.log);
+
+    RtMidiOut* out = nullptr;
+    RtMidiIn* in = nullptr;
+    try {
+        out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, options.name + " out");
+        in = createRtMidi<RtMidiIn>(out->getCurrentApi(), options.name + " in", 100u);
+        in->ignoreTypes(false, true, true);
+        in->setCallback(onMessage, &inbox);
+        in->openVirtualPort("to-handheld");
+        out->openVirtualPort("from-handheld");
+    } catch (const RtMidiError& e) {
+        std::cerr << "trackpod-sim: " << e.getMessage() << "\n";
+        deleteRtMidi(out);
+        deleteRtMidi(in);
+        return 1;
+    }
+    std::cout << "trackpod-sim ready on " << RtMidi::getApiDisplayName(out->getCurrentApi())
+              << std::endl;
+
+    unsigned streamed = 0;
+    Message message;
+    Outgoing outgoing;
+    while (!stopRequested) {
+        {
+            std::unique_lock<std::mutex> lock(inbox.mutex);
+            inbox.ready.wait_for(lock, std::chrono::milliseconds(50),
+                                 [&] { return !inbox.messages.empty(); });
+            if (inbox.messages.empty()) continue;
+            message.swap(inbox.messages.front());
+            inbox.messages.pop_front();
+        }
+        if (log.is_open()) log << hexLine(message) << std::endl;
+        handheld.receive(message);
+        while (!stopRequested && handheld.take(outgoing)) {
+            if (outgoing.streamed) {
+                // A real cable carries one message per 3.5 ms; the program's input
+                // queue holds 99, so an unpaced stream would lose bytes.
+                std::this_thread::sleep_for(std::chrono::microseconds(options.paceUs));
+                ++streamed;
+            }
+            out->sendMessage(&outgoing.bytes);
+        }
+    }
+
+    in->cancelCallback();
+    deleteRtMidi(in);
+    deleteRtMidi(out);
+    if (!options.save.empty() && !writeFile(options.save, handheld.uploaded())) {
+        std::cerr << "trackpod-sim: cannot write " << options.save << "\n";
+    }
+    if (!options.gbaSave.empty() && !writeFile(options.gbaSave, handheld.gba().image())) {
+        std::cerr << "trackpod-sim: cannot write " << options.gbaSave << "\n";
+    }
+    std::cout << "trackpod-sim: " << handheld.summary() << ", " << streamed
+              << " bank bytes sent\n";
+    if (handheld.gba().blocksReceived() > 0) {
+        std::cout << "trackpod-sim: " << handheld.gba().verdict() << "\n";
+    }
+    return 0;
+}

@@ -1,0 +1,13 @@
+#include <chrono>
+#include <thread>
+
+#include "app/rtmidi_binding.h"
+#include "app/run.h"
+
+int main(int argc, char** argv) {
+    ProgramState st;
+    RtMidiObjects objects;
+    bindRtMidi(st.midi, objects);
+    st.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    return runProgram(st, std::vector<std::string>(argv, argv + argc));
+}

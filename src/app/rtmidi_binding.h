@@ -1,0 +1,52 @@
+// Binds the MIDI seam to the real MIDI library.
+#pragma once
+
+#include <RtMidi.h>
+
+#include "link/state.h"
+
+struct RtMidiObjects {
+    RtMidiOut* out = nullptr;
+    RtMidiIn* in = nullptr;
+};
+
+// Creates an RtMidi object of type T. The library's own choice of API throws when
+// its first API cannot start (no ALSA sequencer, as on WSL2 or in containers)
+// without trying the others; then each compiled API is tried in turn. `api` other
+// than UNSPECIFIED asks for that one first.
+template <typename T, typename... Args>
+T* createRtMidi(RtMidi::Api api, const std::string& clientName, Args... args) {
+    try {
+        return new T(api, clientName, args...);
+    } catch (const RtMidiError&) {
+        std::vector<RtMidi::Api> apis;
+        RtMidi::getCompiledApi(apis);
+        for (RtMidi::Api candidate : apis) {
+            if (candidate == api) continue;
+            try {
+                return new T(candidate, clientName, args...);
+            } catch (const RtMidiError&) {
+            }
+        }
+        throw;
+    }
+}
+
+// Makes library errors raised on the calling thread, warnings included (some
+// backends only warn when a send fails), throw RtMidiError; errors from the
+// library's own threads are printed to standard error as the library would.
+void throwLibraryErrors(RtMidi& object);
+
+// Closes the port and deletes the object. The JACK backend of RtMidi 5.0 frees its
+// send buffer while its process callback may still read it, so the callback is
+// given a moment after the port is closed.
+void closeBeforeDelete(RtMidi& object);
+
+template <typename T>
+void deleteRtMidi(T* object) {
+    if (object == nullptr) return;
+    closeBeforeDelete(*object);
+    delete object;
+}
+
+void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects);

@@ -1,0 +1,18 @@
+// The run from start to exit: MIDI objects, port choice, one option, teardown.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link/state.h"
+
+void printUsage(ProgramState& st);
+
+// The delay byte of "-midi"/"-MIDI": the argument read as a signed 32-bit decimal
+// (leading space skipped, optional sign, digits up to the first other character,
+// clamped to the 32-bit range), low 8 bits kept.
+std::uint8_t parseDelay(const std::string& text);
+
+// Runs the program for the given arguments (the program name first). Returns the
+// exit status, which is 0 on every path.
+int runProgram(ProgramState& st, const std::vector<std::string>& args);

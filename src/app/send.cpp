@@ -1,0 +1,97 @@
+#include "app/send.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "link/commands.h"
+#include "transfer/multiboot.h"
+#include "transfer/upload.h"
+
+FileKind kindOf(std::uint8_t firstByte) {
+    switch (firstByte) {
+        case 0xC9: return FileKind::GameBoyRom;
+        case 0x2E: return FileKind::GbaRom;
+        case 0x24: return FileKind::Bank25;
+        case 0xAB: return FileKind::Bank16;
+        default: return FileKind::Other;
+    }
+}
+
+bool loadFile(ProgramState& st, const char* fileName) {
+    if (fileName == nullptr) return false;
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Read into a scratch buffer first: a file that opens but cannot be read (a
+    // directory, an I/O error) must leave the file buffer as it was.
+    Bytes data(kFileBufferSize);
+    std::size_t got = 0;
+    bool failed = false;
+    while (got < kFileBufferSize) {
+        const ssize_t n = ::read(fd, data.data() + got, kFileBufferSize - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = true;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (failed) return false;
+    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(got), st.fileBuffer.begin());
+    st.dataLength = static_cast<std::uint32_t>(got);
+    return true;
+}
+
+void sendFile(ProgramState& st, const char* fileName) {
+    if (!loadFile(st, fileName)) {
+        writeLine(st, "file not found");
+        return;
+    }
+    pause(st, 500);
+    sendCommand(st, Command::BeginUpload);
+    pause(st, 500);
+
+    const std::string name = fileName;
+    switch (kindOf(st.fileBuffer[0])) {
+        case FileKind::GameBoyRom:
+            writeLine(st, "");
+            writeLine(st, "Loaded Game Boy ROM: " + name);
+            writeLine(st, "");
+            writeLine(st, "In the trackpod boot screen,");
+            writeLine(st, "press SELECT + START or A or B,");
+            writeLine(st, "then press enter here.");
+            uploadPaced(st);
+            break;
+        case FileKind::GbaRom:
+            writeLine(st, "");
+            writeLine(st, "Loaded GBA ROM: " + name);
+            writeLine(st, "");
+            uploadGbaMultiboot(st);
+            break;
+        case FileKind::Bank25:
+            writeLine(st, "");
+            writeLine(st, "Loaded trackpod 2.5 bank: " + name);
+            writeLine(st, "");
+            uploadBank25(st);
+            break;
+        case FileKind::Bank16:
+            writeLine(st, "");
+            writeLine(st, "Loaded trackpod 1.6 bank: " + name);
+            writeLine(st, "");
+            writeLine(st, "In trackpod, select the bank to overwrite,");
+            writeLine(st, "press A+B+DOWN,");
+            writeLine(st, "Then press enter here.");
+            uploadPaced(st);
+            writeLine(st, "");
+            writeLine(st, "In trackpod, press SELECT to save the received bank.");
+            break;
+        case FileKind::Other:
+            writeLine(st, "");
+            writeLine(st, "Loaded file: " + name);
+            writeLine(st, "Press enter to send.");
+            uploadPaced(st);
+            break;
+    }
+}

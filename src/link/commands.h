@@ -1,0 +1,31 @@
+// Command messages: fixed 13-byte System Exclusive messages tagged "TPD" that switch
+// the handheld's mode or announce a transfer.
+#pragma once
+
+#include "link/state.h"
+
+enum class Command {
+    BeginUpload,
+    Sync,
+    SyncPermanent,
+    Midi,
+    MidiPermanent,
+    MidiReceive,
+    MidiReceivePermanent,
+    BeginReceive,
+};
+
+// Builds the command in outMessage, sends it and empties outMessage. The delay is
+// used by Midi and MidiPermanent only.
+void sendCommand(ProgramState& st, Command command, std::uint8_t delay = kDefaultDelay);
+
+// Polls until a non-empty message is in inMessage.
+void waitForFirstMessage(ProgramState& st);
+
+// Byte 7 of the first answer, or -1 when the message is too short to hold one.
+int answerStatus(const Bytes& message);
+
+// The six mode switches; `permanent` selects the capital-letter command.
+void switchSync(ProgramState& st, bool permanent);
+void switchMidi(ProgramState& st, bool permanent);
+void switchMidiReceive(ProgramState& st, bool permanent);

@@ -1,0 +1,21 @@
+// Data packets: numbered System Exclusive messages with 7-bit packing, each
+// answered by the handheld before the next one goes out.
+#pragma once
+
+#include "link/state.h"
+
+// Takes the next incoming message into st.inMessage, or leaves it empty.
+void pollMessage(ProgramState& st);
+
+// Sends st.outMessage as one message and empties it.
+void sendOutMessage(ProgramState& st);
+
+std::uint8_t exchangeByte(ProgramState& st, std::uint8_t value);
+std::uint32_t exchangeWord(ProgramState& st, std::uint32_t value);
+void sendBlock(ProgramState& st, std::uint32_t w0, std::uint32_t w1, std::uint32_t w2,
+               std::uint32_t w3);
+
+// The data byte carried in bytes 7 and 8 of a one-byte packet or answer.
+inline std::uint8_t decodeByte(const Bytes& m) {
+    return static_cast<std::uint8_t>(((m[7] & 0x40) << 1) | m[8]);
+}

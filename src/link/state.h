@@ -1,0 +1,68 @@
+// The program-wide state of one run: message buffers, packet numbering, the file
+// buffer, and the hooks through which the program reaches the MIDI library, the
+// console and the clock. The run flow owns one instance and passes it by reference,
+// so a test can start every case from a fresh one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kFileBufferSize = 262144;
+constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29 empty polls end a receive
+constexpr std::uint8_t kDefaultDelay = 26;
+
+enum class Direction { Input, Output };
+
+// The one seam between the program and the MIDI library. In the program it is bound
+// to RtMidiOut/RtMidiIn; in tests to the simulated handheld. Failures of the library
+// reach the caller as RtMidiError.
+struct MidiSeam {
+    // Creates the output object, then the input object, and sets the input filter.
+    std::function<void()> create;
+    // Deletes whatever was created (output first), closing its port.
+    std::function<void()> destroy;
+    std::function<std::vector<std::string>(Direction)> portNames;
+    std::function<void(Direction, unsigned)> openPort;
+    // Sends one complete message.
+    std::function<void(const Bytes&)> send;
+    // Replaces the content of its argument with the next queued message, or leaves it
+    // empty when nothing is queued.
+    std::function<void(Bytes&)> poll;
+};
+
+struct ProgramState {
+    Bytes outMessage;
+    Bytes inMessage;
+    // Complete messages split off a merged incoming message, waiting to be taken.
+    std::vector<Bytes> splitMessages;
+    std::size_t splitNext = 0;
+
+    std::uint8_t packetNumber = 0;
+    std::uint8_t lastReplyNumber = 0;
+
+    Bytes fileBuffer = Bytes(kFileBufferSize, 0);
+    std::uint32_t dataLength = kFileBufferSize;
+    std::uint8_t delay = kDefaultDelay;
+    // Polls of an empty input after which a receive ends; tests may shorten it.
+    std::uint32_t receiveIdlePolls = kReceiveIdlePolls;
+
+    std::istream* in = &std::cin;
+    std::ostream* out = &std::cout;
+    std::function<void(unsigned ms)> sleepMs;
+    MidiSeam midi;
+};
+
+// Writes a text, a line end, and flushes: the shape of every message line.
+inline void writeLine(ProgramState& st, const std::string& text) {
+    *st.out << text << '\n';
+    st.out->flush();
+}
+
+inline void pause(ProgramState& st, unsigned ms) {
+    if (st.sleepMs) st.sleepMs(ms);
+}

@@ -1,0 +1,29 @@
+// Booting a Game Boy Advance from the file buffer through its multiboot protocol
+// (normal mode, 32-bit transfers), each transfer carried by a data packet.
+#pragma once
+
+#include "link/state.h"
+
+constexpr std::uint32_t kMultibootCrcStart = 0xC387;
+
+// One step of the 16-bit multiboot checksum (reflected polynomial 0xC37B) over a word.
+std::uint32_t multibootCrcStep(std::uint32_t crc, std::uint32_t word);
+
+// The seed for the client byte, before its first advance.
+std::uint32_t multibootSeed(std::uint8_t clientByte);
+
+// Advances the seed once; done before every body word.
+inline std::uint32_t advanceMultibootSeed(std::uint32_t seed) { return seed * 0x6F646573u + 1; }
+
+// The body word at `offset` as it goes on the wire, under the advanced seed.
+inline std::uint32_t encryptMultibootWord(std::uint32_t plain, std::uint32_t seed,
+                                          std::uint32_t offset) {
+    return plain ^ seed ^ (0xFE000000u - offset) ^ 0x43202F2Fu;
+}
+
+// The handshake value: client byte + 0x0F, kept to the byte the console compares.
+inline std::uint32_t multibootHandshake(std::uint8_t clientByte) {
+    return (clientByte + 0x0Fu) & 0xFFu;
+}
+
+void uploadGbaMultiboot(ProgramState& st);

@@ -1,0 +1,88 @@
+#include "transfer/receive.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "link/commands.h"
+#include "link/link.h"
+
+namespace {
+
+// Hands one byte to the operating system at once, so that Ctrl-C, which ends the
+// process without warning, never loses a byte already received.
+bool writeByte(int fd, std::uint8_t byte) {
+    for (;;) {
+        const ssize_t n = ::write(fd, &byte, 1);
+        if (n == 1) return true;
+        if (n < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+}  // namespace
+
+void receiveFile(ProgramState& st, const char* fileName) {
+    std::int32_t receivedCount = 0;
+    bool progressShown = false;
+    st.inMessage.clear();
+
+    const int fd = (fileName == nullptr || *fileName == '\0')
+                       ? -1
+                       : ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        writeLine(st, "Please enter a file name.");
+        *st.out << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
+                   "trackpod 2.5 files.";
+        return;
+    }
+
+    pause(st, 500);
+    sendCommand(st, Command::BeginReceive);
+    waitForFirstMessage(st);
+    if (answerStatus(st.inMessage) == 6) {
+        writeLine(st, "Ready to receive data.");
+        writeLine(st, "");
+    } else {
+        writeLine(st, "");
+        writeLine(st, "error");
+    }
+    st.inMessage.clear();
+
+    bool writeFailed = false;
+    std::uint32_t idleCountdown = st.receiveIdlePolls;
+    while (idleCountdown != 0 && !writeFailed) {
+        idleCountdown = st.receiveIdlePolls;
+        do {
+            if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
+            pollMessage(st);
+            if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
+                *st.out << (receivedCount / 1024) << "k saved ";
+                st.out->flush();
+                *st.out << '\r';
+                progressShown = true;
+            }
+        } while (idleCountdown != 0 && st.inMessage.empty());
+
+        // A message too short to carry a data byte (a channel message, say) is not one.
+        if (st.inMessage.size() >= 9) {
+            if (writeByte(fd, decodeByte(st.inMessage))) {
+                ++receivedCount;
+                progressShown = false;
+            } else {
+                writeFailed = true;
+            }
+        }
+        st.inMessage.clear();
+    }
+
+    if (::close(fd) != 0) writeFailed = true;
+    if (writeFailed) {
+        writeLine(st, "");
+        writeLine(st, "error");
+        return;
+    }
+    *st.out << (receivedCount / 1024) << "k saved... done.";
+    writeLine(st, "");
+}
