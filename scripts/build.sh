@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into ./build (or the folder given as the first argument);
+# further arguments go to cmake's configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+shift || true
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
