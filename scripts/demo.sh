@@ -17,9 +17,9 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-jackd -S -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 32 >"$work/jackd.log" 2>&1 &
+jackd -S -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 16 >"$work/jackd.log" 2>&1 &
 jackd_pid=$!
-jack_wait -w -t 20 >/dev/null
+jack_wait -w -t 20 >/dev/null 2>&1
 
 start_sim() {
     "$sim" "$@" >"$work/sim.out" 2>/dev/null &
@@ -34,10 +34,30 @@ stop_sim() {
 }
 show() {
     echo
-    echo "================ \$ tpmidi01 $*"
-    "$tp" "$@" </dev/null 2>/dev/null | tr '\r' '\n'
+    echo "================ \$ tpmidi01 ${*//$work\//}"
+    # Progress lines overwrite each other with a carriage return; keep the last one.
+    (cd "$work" && "$tp" "${@//$work\//}" </dev/null 2>/dev/null) |
+        sed 's/.*\r\(.\)/\1/'
 }
+
+# A made-up trackpod 2.5 bank (first byte 0x24) and a made-up GBA ROM (first byte 0x2E).
+{ printf '\x24'; head -c 4095 /dev/urandom; } >"$work/song.tp2"
+{ printf '\x2E'; head -c 65535 /dev/urandom; } >"$work/update.gba"
 
 start_sim
 show -sync
+stop_sim
+
+start_sim --save "$work/uploaded.tp2"
+show -send "$work/song.tp2"
+stop_sim
+cmp -s "$work/song.tp2" "$work/uploaded.tp2" && echo "    (the simulator received every byte of song.tp2)"
+
+start_sim --bank "$work/song.tp2"
+show -receive "$work/received.tp2"
+stop_sim
+cmp -s "$work/song.tp2" "$work/received.tp2" && echo "    (received.tp2 equals the bank the simulator sent)"
+
+start_sim --gba-client 0x5A
+show -send "$work/update.gba"
 stop_sim

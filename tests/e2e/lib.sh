@@ -43,7 +43,7 @@ e2e_start() {
     export JACK_DEFAULT_SERVER="tpmidi-e2e-$$"
     export JACK_NO_AUDIO_RESERVATION=1
     # -S: synchronous mode; without it messages get lost when two cores are busy.
-    jackd -S -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 32 >"$E2E_DIR/jackd.log" 2>&1 &
+    jackd -S -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 16 >"$E2E_DIR/jackd.log" 2>&1 &
     E2E_JACK_PID=$!
     if ! jack_wait -w -t 20 >/dev/null 2>&1; then
         echo "the JACK server did not start:"; cat "$E2E_DIR/jackd.log"
