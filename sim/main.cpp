@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
               << std::endl;
 
     unsigned streamed = 0;
+    std::chrono::steady_clock::time_point firstPacket, lastPacket;
     Message message;
     Outgoing outgoing;
     while (!stopRequested) {
@@ -208,7 +209,12 @@ int main(int argc, char** argv) {
             inbox.messages.pop_front();
         }
         if (log.is_open()) log << hexLine(message) << std::endl;
+        const unsigned packetsBefore = handheld.dataPackets();
         handheld.receive(message);
+        if (handheld.dataPackets() != packetsBefore) {
+            lastPacket = std::chrono::steady_clock::now();
+            if (packetsBefore == 0) firstPacket = lastPacket;
+        }
         while (!stopRequested && handheld.take(outgoing)) {
             if (outgoing.streamed) {
                 // A real cable carries one message per 3.5 ms; the program's input
@@ -231,6 +237,11 @@ int main(int argc, char** argv) {
     }
     std::cout << "trackpod-sim: " << handheld.summary() << ", " << streamed
               << " bank bytes sent\n";
+    if (handheld.dataPackets() > 1) {
+        const double span = std::chrono::duration<double>(lastPacket - firstPacket).count();
+        std::cout << "trackpod-sim: data packets " << handheld.dataPackets() << " in " << span
+                  << " s, " << span * 1e6 / (handheld.dataPackets() - 1) << " us each\n";
+    }
     if (handheld.gba().blocksReceived() > 0) {
         std::cout << "trackpod-sim: " << handheld.gba().verdict() << "\n";
     }

@@ -1,0 +1,50 @@
+// echo_client N: N stop-and-wait round trips of an 11-byte data packet with the
+// simulator, in plain RtMidi and nothing else; prints the time per round trip.
+#include <RtMidi.h>
+
+#include <chrono>
+#include <iostream>
+#include <string>
+
+#include "app/ports.h"
+#include "app/rtmidi_binding.h"
+
+namespace {
+
+template <typename T>
+bool openTrackpod(T& object) {
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < object.getPortCount(); ++i) names.push_back(object.getPortName(i));
+    std::optional<unsigned> index = pickPortByName(names);
+    if (!index) return false;
+    object.openPort(*index, "RtMidi");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const unsigned n = argc > 1 ? static_cast<unsigned>(std::stoul(argv[1])) : 1000;
+    auto* out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "echo client out");
+    auto* in = createRtMidi<RtMidiIn>(out->getCurrentApi(), "echo client in", 100u);
+    in->ignoreTypes(false, true, true);
+    if (!openTrackpod(*in) || !openTrackpod(*out)) {
+        std::cerr << "echo_client: no trackpod ports\n";
+        return 1;
+    }
+    std::vector<unsigned char> packet = {0xF0, 0x7E, 0x00, 0x07, 0x02, 0, 0x01, 0x00, 0x2A, 0x00, 0xF7};
+    std::vector<unsigned char> answer;
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned i = 1; i <= n; ++i) {
+        packet[5] = static_cast<unsigned char>(i & 0x7F);
+        out->sendMessage(&packet);
+        do {
+            in->getMessage(&answer);
+        } while (answer.size() < 10 || answer[5] != packet[5]);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "echo_client: " << n << " round trips, " << seconds * 1e6 / n << " us each\n";
+    deleteRtMidi(out);
+    deleteRtMidi(in);
+    return 0;
+}

@@ -1,0 +1,165 @@
+// The program's own cost: exchanges against a peer that answers at once, whole
+// uploads against the in-process simulator, and the receive loop's empty poll.
+#include <benchmark/benchmark.h>
+
+#include <RtMidi.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <new>
+
+#include "app/rtmidi_binding.h"
+#include "handheld.h"
+#include "link/link.h"
+#include "transfer/multiboot.h"
+#include "transfer/upload.h"
+
+// Every heap allocation in the process, so the benchmarks can report them. (GCC takes
+// the malloc/free pair below for a mismatch with the operator it replaces.)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+static std::atomic<std::size_t> allocations{0};
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// A peer that answers every packet at once with a ready-made 14-byte answer.
+struct InstantPeer {
+    Bytes answer = {0xF0, 0x7E, 0x00, 0x07, 0x02, 0x00, 0x04, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0xF7};
+    std::uint8_t lastNumber = 0;
+    void bind(ProgramState& st) {
+        st.midi.send = [this](const Bytes& m) { lastNumber = m[5]; };
+        st.midi.poll = [this](Bytes& m) {
+            m = answer;
+            m[5] = lastNumber;
+        };
+    }
+};
+
+template <typename Exchange>
+void runExchanges(benchmark::State& state, Exchange exchange) {
+    ProgramState st;
+    InstantPeer peer;
+    peer.bind(st);
+    exchange(st);  // the first exchange sizes the buffers
+    const std::size_t before = allocations;
+    for (auto _ : state) exchange(st);
+    state.counters["allocs_per_exchange"] = benchmark::Counter(
+        double(allocations - before) / double(state.iterations()));
+}
+
+void BM_exchangeByte(benchmark::State& state) {
+    runExchanges(state, [](ProgramState& st) { benchmark::DoNotOptimize(exchangeByte(st, 0xA5)); });
+}
+void BM_exchangeWord(benchmark::State& state) {
+    runExchanges(state,
+                 [](ProgramState& st) { benchmark::DoNotOptimize(exchangeWord(st, 0x80FF0102)); });
+}
+void BM_sendBlock(benchmark::State& state) {
+    runExchanges(state, [](ProgramState& st) { sendBlock(st, 1, 0x80000000, 3, 0xFFFFFFFF); });
+}
+
+// A run's state wired to the in-process simulated handheld, no pauses, no console.
+struct SimulatedRun {
+    Handheld handheld;
+    ProgramState st;
+    std::ostringstream out;
+    std::istringstream in{"\n"};
+    explicit SimulatedRun(HandheldConfig config = {}) : handheld(std::move(config)) {
+        st.out = &out;
+        st.in = &in;
+        st.midi.send = [this](const Bytes& m) { handheld.receive(m); };
+        st.midi.poll = [this](Bytes& m) { handheld.take(m); };
+        for (std::uint32_t i = 0; i < kFileBufferSize; ++i) st.fileBuffer[i] = static_cast<std::uint8_t>(i * 37);
+    }
+};
+
+void BM_uploadBank25_256KiB(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        SimulatedRun run;
+        state.ResumeTiming();
+        uploadBank25(run.st);
+    }
+}
+
+void BM_multiboot_256KiB(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        SimulatedRun run;
+        state.ResumeTiming();
+        uploadGbaMultiboot(run.st);
+        if (!run.handheld.gba().accepted()) state.SkipWithError("the console rejected the image");
+    }
+}
+
+// The part of a multiboot spent in the checksum and the encryption.
+void BM_multibootChecksumAndEncryption(benchmark::State& state) {
+    Bytes image(kFileBufferSize);
+    for (std::uint32_t i = 0; i < kFileBufferSize; ++i) image[i] = static_cast<std::uint8_t>(i * 37);
+    for (auto _ : state) {
+        std::uint32_t crc = kMultibootCrcStart;
+        std::uint32_t seed = multibootSeed(0x5A);
+        std::uint32_t sink = 0;
+        for (std::uint32_t offset = 0xC0; offset < kFileBufferSize; offset += 4) {
+            std::uint32_t w;
+            std::memcpy(&w, &image[offset], 4);
+            crc = multibootCrcStep(crc, w);
+            seed = advanceMultibootSeed(seed);
+            sink ^= encryptMultibootWord(w, seed, offset);
+        }
+        benchmark::DoNotOptimize(crc);
+        benchmark::DoNotOptimize(sink);
+    }
+}
+
+// One poll of an empty input, as the receive loop does it between bytes.
+void BM_emptyPoll_seam(benchmark::State& state) {
+    ProgramState st;
+    st.midi.poll = [](Bytes& m) { m.clear(); };
+    for (auto _ : state) {
+        pollMessage(st);
+        benchmark::DoNotOptimize(st.inMessage.data());
+    }
+}
+
+// The same through a real RtMidiIn object; the idle limit is 2^29 of these.
+void BM_emptyPoll_RtMidiIn(benchmark::State& state) {
+    RtMidiIn* in = nullptr;
+    try {
+        in = createRtMidi<RtMidiIn>(RtMidi::UNSPECIFIED, "tpmidi01 bench", 100u);
+    } catch (const RtMidiError& e) {
+        state.SkipWithError(("no MIDI input: " + e.getMessage()).c_str());
+        return;
+    }
+    ProgramState st;
+    st.midi.poll = [in](Bytes& m) { in->getMessage(&m); };
+    for (auto _ : state) {
+        pollMessage(st);
+        benchmark::DoNotOptimize(st.inMessage.data());
+    }
+    state.counters["idle_limit_s"] = benchmark::Counter(
+        double(state.iterations()) / kReceiveIdlePolls,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    deleteRtMidi(in);
+}
+
+}  // namespace
+
+BENCHMARK(BM_exchangeByte);
+BENCHMARK(BM_exchangeWord);
+BENCHMARK(BM_sendBlock);
+BENCHMARK(BM_uploadBank25_256KiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_multiboot_256KiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_multibootChecksumAndEncryption)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_emptyPoll_seam);
+BENCHMARK(BM_emptyPoll_RtMidiIn);
+BENCHMARK_MAIN();
