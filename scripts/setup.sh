@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
 set -euo pipefail
-packages=(g++ cmake make pkg-config librtmidi-dev jackd2 libgtest-dev libbenchmark-dev)
+packages=(g++ clang libclang-rt-14-dev cmake make pkg-config librtmidi-dev jackd2 libgtest-dev
+          libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

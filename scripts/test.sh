@@ -1,14 +1,29 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the in-process suite and
-# the end-to-end runs over a private JACK server.
+# the end-to-end runs over a private JACK server, then all of it again built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build
-cd build
-ctest --output-on-failure -j2 2>&1 | tee ctest.log
-# The end-to-end tests must have run, not been skipped.
-if ! grep -Eq 'e2e_[a-z]+ \.+ +Passed' ctest.log; then
-    echo "the end-to-end tests did not run" >&2
-    exit 1
-fi
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+run_suite() {  # run_suite BUILD_DIR [cmake options...]
+    local dir=$1
+    shift
+    bash scripts/build.sh "$dir" "$@"
+    (cd "$dir" && ctest --output-on-failure -j2 2>&1 | tee ctest.log)
+    # The end-to-end tests must have run, not been skipped.
+    if ! grep -Eq 'e2e_[a-z]+ \.+ +Passed' "$dir/ctest.log"; then
+        echo "the end-to-end tests did not run" >&2
+        exit 1
+    fi
+}
+
+echo "=== test suite"
+run_suite build
+echo "=== test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+run_suite build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_BUILD_BENCH=OFF
+echo "=== fuzzing"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"

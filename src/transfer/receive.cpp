@@ -21,6 +21,19 @@ bool writeByte(int fd, std::uint8_t byte) {
     }
 }
 
+// Closes the file on every way out, a library failure included.
+struct FileCloser {
+    int fd;
+    ~FileCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool close() {
+        const int result = ::close(fd);
+        fd = -1;
+        return result == 0;
+    }
+};
+
 }  // namespace
 
 void receiveFile(ProgramState& st, const char* fileName) {
@@ -31,6 +44,7 @@ void receiveFile(ProgramState& st, const char* fileName) {
     const int fd = (fileName == nullptr || *fileName == '\0')
                        ? -1
                        : ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    FileCloser file{fd};
     if (fd < 0) {
         writeLine(st, "Please enter a file name.");
         *st.out << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
@@ -77,7 +91,7 @@ void receiveFile(ProgramState& st, const char* fileName) {
         st.inMessage.clear();
     }
 
-    if (::close(fd) != 0) writeFailed = true;
+    if (!file.close()) writeFailed = true;
     if (writeFailed) {
         writeLine(st, "");
         writeLine(st, "error");

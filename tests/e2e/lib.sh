@@ -7,7 +7,13 @@ E2E_FAILED=0
 E2E_SIM_PID=""
 E2E_JACK_PID=""
 
-e2e_fail() { E2E_FAILED=$((E2E_FAILED + 1)); echo "FAIL: $*"; }
+e2e_fail() {
+    E2E_FAILED=$((E2E_FAILED + 1))
+    echo "FAIL: $*"
+    echo "--- tpmidi01 status ${TP_STATUS:-?}, standard error:"; cat "$E2E_DIR/err" 2>/dev/null
+    echo "--- simulator:"; cat "$E2E_DIR/sim.out" "$E2E_DIR/sim.err" 2>/dev/null
+    echo "--- JACK server, last lines:"; tail -n 20 "$E2E_DIR/jackd.log"
+}
 e2e_pass() { E2E_PASSED=$((E2E_PASSED + 1)); echo "ok: $*"; }
 
 # check NAME COMMAND...: one check, passed when the command succeeds.
@@ -54,12 +60,16 @@ e2e_start() {
 # sim_start ARGS...: starts the simulator and waits until its ports are listed.
 sim_start() {
     sim_stop
+    E2E_SIM_NAME=trackpod-sim
+    local i args=("$@")
+    for i in "${!args[@]}"; do
+        [ "${args[$i]}" == "--name" ] && E2E_SIM_NAME=${args[$((i + 1))]}
+    done
     "$SIM" "$@" >"$E2E_DIR/sim.out" 2>"$E2E_DIR/sim.err" &
     E2E_SIM_PID=$!
-    local i
     for i in $(seq 1 200); do
-        if jack_lsp 2>/dev/null | grep -q '^trackpod-sim out:' &&
-           jack_lsp 2>/dev/null | grep -q '^trackpod-sim in:'; then
+        if jack_lsp 2>/dev/null | grep -q "^$E2E_SIM_NAME out:" &&
+           jack_lsp 2>/dev/null | grep -q "^$E2E_SIM_NAME in:"; then
             return 0
         fi
         if ! kill -0 "$E2E_SIM_PID" 2>/dev/null; then break; fi
@@ -75,10 +85,11 @@ sim_stop() {
         kill -TERM "$E2E_SIM_PID" 2>/dev/null
         wait "$E2E_SIM_PID" 2>/dev/null
         E2E_SIM_PID=""
+        no_sanitizer_report "trackpod-sim" "$E2E_DIR/sim.err"
         # Wait until JACK has dropped its ports, so the next run cannot see them.
         local i
         for i in $(seq 1 100); do
-            jack_lsp 2>/dev/null | grep -q '^trackpod-sim' || return 0
+            jack_lsp 2>/dev/null | grep -q "^$E2E_SIM_NAME" || return 0
             sleep 0.05
         done
     fi
@@ -88,6 +99,15 @@ sim_stop() {
 tp() {
     timeout 120 "$TPMIDI" "$@" >"$E2E_DIR/out" 2>"$E2E_DIR/err"
     TP_STATUS=$?
+    no_sanitizer_report "tpmidi01 $*" "$E2E_DIR/err"
+}
+
+# A sanitizer report in a program's standard error fails the run that printed it.
+no_sanitizer_report() {
+    if grep -qE 'Sanitizer|runtime error:' "$2" 2>/dev/null; then
+        e2e_fail "$1: sanitizer report"
+        cat "$2"
+    fi
 }
 
 e2e_finish() {
