@@ -1,6 +1,7 @@
 // The program's own cost: exchanges against a peer that answers at once, whole
 // uploads against the in-process simulator, and the receive loop's empty poll.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <RtMidi.h>
 
@@ -15,6 +16,7 @@
 #include "handheld.h"
 #include "link/link.h"
 #include "transfer/multiboot.h"
+#include "transfer/receive.h"
 #include "transfer/upload.h"
 
 // Every heap allocation in the process, so the benchmarks can report them. (GCC takes
@@ -101,6 +103,26 @@ void BM_multiboot_256KiB(benchmark::State& state) {
     }
 }
 
+// A 32 KiB receive from the in-process handheld into a file: the program's cost per
+// byte, one write to the operating system each. The idle limit is cut short so the
+// silence at the end does not dominate.
+void BM_receive_32KiB(benchmark::State& state) {
+    HandheldConfig config;
+    config.bank.resize(32768);
+    for (std::size_t i = 0; i < config.bank.size(); ++i) config.bank[i] = static_cast<std::uint8_t>(i * 37);
+    char name[] = "/tmp/tpmidi-bench-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd >= 0) ::close(fd);
+    for (auto _ : state) {
+        state.PauseTiming();
+        SimulatedRun run(config);
+        run.st.receiveIdlePolls = 1000;
+        state.ResumeTiming();
+        receiveFile(run.st, name);
+    }
+    ::unlink(name);
+}
+
 // The part of a multiboot spent in the checksum and the encryption.
 void BM_multibootChecksumAndEncryption(benchmark::State& state) {
     Bytes image(kFileBufferSize);
@@ -159,6 +181,7 @@ BENCHMARK(BM_exchangeWord);
 BENCHMARK(BM_sendBlock);
 BENCHMARK(BM_uploadBank25_256KiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_multiboot_256KiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_receive_32KiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_multibootChecksumAndEncryption)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_emptyPoll_seam);
 BENCHMARK(BM_emptyPoll_RtMidiIn);

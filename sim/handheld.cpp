@@ -82,6 +82,17 @@ Message byteMessage(std::uint8_t number, std::uint8_t value) {
     return dataMessage(number, {value});
 }
 
+std::string hexLine(const Message& m) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        if (i) text += ' ';
+        text += digits[m[i] >> 4];
+        text += digits[m[i] & 0xF];
+    }
+    return text;
+}
+
 Handheld::Handheld(HandheldConfig config) : config_(std::move(config)), gba_(config_.gba) {}
 
 bool Handheld::take(Outgoing& message) {

@@ -86,3 +86,5 @@ private:
 std::vector<std::uint8_t> unpackPayload(const Message& packet);
 // A one-byte data message as the handheld sends it, with packet number `number`.
 Message byteMessage(std::uint8_t number, std::uint8_t value);
+// A message in hex, "F0 7E ... F7".
+std::string hexLine(const Message& m);

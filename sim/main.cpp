@@ -85,16 +85,6 @@ bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
     return static_cast<bool>(file);
 }
 
-std::string hexLine(const Message& m) {
-    std::string text;
-    char byte[4];
-    for (std::size_t i = 0; i < m.size(); ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", m[i]);
-        text += byte;
-    }
-    return text;
-}
-
 struct Options {
     HandheldConfig config;
     std::string save, gbaSave, log, name = "trackpod-sim";

@@ -48,19 +48,19 @@ TEST(DataPackets, WorkedExamples) {
     Scripted s;
     s.echo();
     EXPECT_EQ(exchangeByte(s.st, 0xAB), 0xAB);
-    EXPECT_EQ(hex(s.sent[0]), "F0 7E 00 07 02 01 01 40 2B 00 F7");
+    EXPECT_EQ(hexLine(s.sent[0]), "F0 7E 00 07 02 01 01 40 2B 00 F7");
 
     EXPECT_EQ(exchangeWord(s.st, 0x6202), 0x6202u);
-    EXPECT_EQ(hex(s.sent[1]), "F0 7E 00 07 02 02 04 00 00 00 62 02 00 F7");
+    EXPECT_EQ(hexLine(s.sent[1]), "F0 7E 00 07 02 02 04 00 00 00 62 02 00 F7");
 
     Scripted t;
     t.echo();
     exchangeByte(t.st, 0);
     EXPECT_EQ(exchangeWord(t.st, 0x80FF0102), 0x80FF0102u);
-    EXPECT_EQ(hex(t.sent[1]), "F0 7E 00 07 02 02 04 60 00 7F 01 02 00 F7");
+    EXPECT_EQ(hexLine(t.sent[1]), "F0 7E 00 07 02 02 04 60 00 7F 01 02 00 F7");
 
     sendBlock(t.st, 0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210);
-    EXPECT_EQ(hex(t.sent[2]),
+    EXPECT_EQ(hexLine(t.sent[2]),
               "F0 7E 00 07 02 03 12 07 01 23 45 67 09 2B 4D 7C 6F 7E 5C 3A 18 76 54 00 32 10 00 F7");
     EXPECT_TRUE(t.st.outMessage.empty());
 }
@@ -152,14 +152,14 @@ TEST(Commands, BytesOnTheWire) {
     sendCommand(s.st, Command::SyncPermanent);
     sendCommand(s.st, Command::MidiPermanent, 16);
     sendCommand(s.st, Command::MidiReceivePermanent);
-    EXPECT_EQ(hex(s.sent[0]), "F0 7E 54 07 01 00 54 50 44 73 1A 00 F7");
-    EXPECT_EQ(hex(s.sent[1]), "F0 7E 54 07 03 00 54 50 44 6D 00 00 F7");
-    EXPECT_EQ(hex(s.sent[2]), "F0 7E 54 07 01 00 54 50 44 6D 1E 00 F7");
-    EXPECT_EQ(hex(s.sent[3]), "F0 7E 54 07 01 00 54 50 44 62 1A 00 F7");
-    EXPECT_EQ(hex(s.sent[4]), "F0 7E 54 07 03 00 54 50 44 62 00 00 F7");
-    EXPECT_EQ(hex(s.sent[5]), "F0 7E 54 07 01 00 54 50 44 53 1A 00 F7");
-    EXPECT_EQ(hex(s.sent[6]), "F0 7E 54 07 01 00 54 50 44 4D 10 00 F7");
-    EXPECT_EQ(hex(s.sent[7]), "F0 7E 54 07 03 00 54 50 44 4D 00 00 F7");
+    EXPECT_EQ(hexLine(s.sent[0]), "F0 7E 54 07 01 00 54 50 44 73 1A 00 F7");
+    EXPECT_EQ(hexLine(s.sent[1]), "F0 7E 54 07 03 00 54 50 44 6D 00 00 F7");
+    EXPECT_EQ(hexLine(s.sent[2]), "F0 7E 54 07 01 00 54 50 44 6D 1E 00 F7");
+    EXPECT_EQ(hexLine(s.sent[3]), "F0 7E 54 07 01 00 54 50 44 62 1A 00 F7");
+    EXPECT_EQ(hexLine(s.sent[4]), "F0 7E 54 07 03 00 54 50 44 62 00 00 F7");
+    EXPECT_EQ(hexLine(s.sent[5]), "F0 7E 54 07 01 00 54 50 44 53 1A 00 F7");
+    EXPECT_EQ(hexLine(s.sent[6]), "F0 7E 54 07 01 00 54 50 44 4D 10 00 F7");
+    EXPECT_EQ(hexLine(s.sent[7]), "F0 7E 54 07 03 00 54 50 44 4D 00 00 F7");
     EXPECT_EQ(s.st.packetNumber, 0);
     EXPECT_TRUE(s.st.outMessage.empty());
 }

@@ -13,15 +13,6 @@
 #include "handheld.h"
 #include "link/state.h"
 
-inline std::string hex(const Bytes& m) {
-    std::string text;
-    char byte[4];
-    for (std::size_t i = 0; i < m.size(); ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", m[i]);
-        text += byte;
-    }
-    return text;
-}
 
 struct Rig {
     HandheldConfig config;
@@ -59,7 +50,7 @@ struct Rig {
         st.midi.send = [this](const Bytes& m) {
             if (sendsBeforeFailure == 0) throw RtMidiError("send failed", RtMidiError::WARNING);
             if (sendsBeforeFailure > 0) --sendsBeforeFailure;
-            events.push_back("send " + hex(m));
+            events.push_back("send " + hexLine(m));
             handheld->receive(m);
         };
         st.midi.poll = [this](Bytes& m) { handheld->take(m); };

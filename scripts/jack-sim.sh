@@ -1,0 +1,67 @@
+# Shared by the demo, the transport benchmark and the end-to-end tests: a private
+# JACK server and the simulator program on it. Source it, set SIM to the simulator,
+# call jack_start, then sim_start / sim_stop as needed; jack_cleanup runs at exit.
+WORK=${WORK:-$(mktemp -d)}
+SIM_PID=""
+JACK_PID=""
+SIM_NAME=trackpod-sim
+
+jack_cleanup() {
+    [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+    [ -n "$JACK_PID" ] && kill -TERM "$JACK_PID" 2>/dev/null && wait "$JACK_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+
+# jack_start: a JACK server of this shell's own, with short periods so that an
+# exchange takes well under a millisecond. -S (synchronous) matters: without it
+# messages get lost when both cores are busy.
+jack_start() {
+    trap jack_cleanup EXIT
+    export JACK_DEFAULT_SERVER="tpmidi-$$"
+    export JACK_NO_AUDIO_RESERVATION=1
+    jackd -S -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 16 >"$WORK/jackd.log" 2>&1 &
+    JACK_PID=$!
+    if ! jack_wait -w -t 20 >/dev/null 2>&1; then
+        echo "the JACK server did not start:"; cat "$WORK/jackd.log"
+        exit 1
+    fi
+}
+
+sim_ports_listed() {
+    jack_lsp 2>/dev/null | grep -q "^$SIM_NAME out:" && jack_lsp 2>/dev/null | grep -q "^$SIM_NAME in:"
+}
+
+# sim_start ARGS...: starts the simulator (output in $WORK/sim.out and sim.err) and
+# waits until its ports are listed.
+sim_start() {
+    sim_stop
+    SIM_NAME=trackpod-sim
+    local i args=("$@")
+    for i in "${!args[@]}"; do
+        [ "${args[$i]}" == "--name" ] && SIM_NAME=${args[$((i + 1))]}
+    done
+    "$SIM" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+    SIM_PID=$!
+    for i in $(seq 1 200); do
+        sim_ports_listed && return 0
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "the simulator did not come up:"; cat "$WORK/sim.err"
+    exit 1
+}
+
+# sim_stop: ends the simulator, which then writes its files and summary, and waits
+# until JACK has dropped its ports so that the next run cannot see them.
+sim_stop() {
+    [ -n "$SIM_PID" ] || return 0
+    kill -TERM "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+    SIM_PID=""
+    if type -t after_sim_stop >/dev/null; then after_sim_stop; fi
+    local i
+    for i in $(seq 1 100); do
+        jack_lsp 2>/dev/null | grep -q "^$SIM_NAME" || return 0
+        sleep 0.05
+    done
+}
