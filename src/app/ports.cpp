@@ -7,7 +7,7 @@ std::optional<unsigned> pickPortByName(const std::vector<std::string>& names) {
     if (names.size() == 1) return 0u;
     std::optional<unsigned> chosen;
     for (unsigned i = 0; i < names.size(); ++i) {
-        if (names[i].compare(0, 8, "trackpod") == 0 && names[i].size() >= 8) chosen = i;
+        if (names[i].size() >= 8 && names[i].compare(0, 8, "trackpod") == 0) chosen = i;
     }
     return chosen;
 }
