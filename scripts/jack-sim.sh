@@ -16,12 +16,13 @@ jack_cleanup() {
 # exchange takes well under a millisecond. -S (synchronous) matters: without it
 # messages get lost when both cores are busy. So does -t: by default a client gets
 # two periods (0.7 ms here) to finish a cycle or to close, and a client that misses
-# that under load leaves the server dropping messages or stuck for good.
+# that under load leaves the server dropping messages or stuck for good. 200 ms is
+# ample, and still lets the server drop a killed client within about 4 s.
 jack_start() {
     trap jack_cleanup EXIT
     export JACK_DEFAULT_SERVER="tpmidi-$$"
     export JACK_NO_AUDIO_RESERVATION=1
-    jackd -S -t 5000 -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 16 >"$WORK/jackd.log" 2>&1 &
+    jackd -S -t 200 -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 16 >"$WORK/jackd.log" 2>&1 &
     JACK_PID=$!
     if ! jack_wait -w -t 20 >/dev/null 2>&1; then
         echo "the JACK server did not start:"; cat "$WORK/jackd.log"

@@ -66,7 +66,7 @@ interrupt "$pid"
 check "handheld gone: Ctrl-C ends the program at once (${WAITED_MS} ms)" test "$STATUS" -eq 130 -a "$WAITED_MS" -lt 2000
 check "handheld gone: the file is untouched" test "$(md5sum <"$WORK/upload.tp2")" == "$sum_before"
 sim_gone() { ! sim_ports_listed; }
-wait_until 10 sim_gone
+check "handheld gone: the server drops the killed simulator" wait_until 10 sim_gone
 
 # A misbehaving link: wrong numbers, stale and duplicate answers, short answers,
 # channel messages and unrelated SysEx mixed into the answers; 128-packet wraps.
