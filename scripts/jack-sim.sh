@@ -30,6 +30,16 @@ jack_start() {
     fi
 }
 
+# jack_restart: a fresh server. A client killed without closing (Ctrl-C, SIGKILL)
+# can leave a synchronous server in a state where it drops later messages.
+jack_restart() {
+    sim_stop
+    kill -TERM "$JACK_PID" 2>/dev/null
+    wait "$JACK_PID" 2>/dev/null
+    JACK_PID=""
+    jack_start
+}
+
 sim_ports_listed() {
     jack_lsp 2>/dev/null | grep -q "^$SIM_NAME out:" && jack_lsp 2>/dev/null | grep -q "^$SIM_NAME in:"
 }

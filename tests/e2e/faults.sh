@@ -39,6 +39,7 @@ check "Ctrl-C during a receive ends the program" test "$STATUS" -eq 130
 check "Ctrl-C during a receive: $size bytes, all of them right" \
     cmp -s -n "$size" "$WORK/part.tp2" "$WORK/long.tp2"
 check "Ctrl-C during a receive: the bytes before the signal are there" test "$size" -ge 3000 -a "$size" -lt 20000
+jack_restart
 
 # A receive into a full disk: "error", never "done".
 make_file small.tp2 24 300
@@ -67,6 +68,7 @@ check "handheld gone: Ctrl-C ends the program at once (${WAITED_MS} ms)" test "$
 check "handheld gone: the file is untouched" test "$(md5sum <"$WORK/upload.tp2")" == "$sum_before"
 sim_gone() { ! sim_ports_listed; }
 check "handheld gone: the server drops the killed simulator" wait_until 10 sim_gone
+jack_restart
 
 # A misbehaving link: wrong numbers, stale and duplicate answers, short answers,
 # channel messages and unrelated SysEx mixed into the answers; 128-packet wraps.
