@@ -3,11 +3,13 @@
 
 #include "app/rtmidi_binding.h"
 #include "app/run.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
+    RunScope platform;
     ProgramState st;
     RtMidiObjects objects;
     bindRtMidi(st.midi, objects);
     st.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-    return runProgram(st, std::vector<std::string>(argv, argv + argc));
+    return runProgram(st, programArguments(argc, argv));
 }

@@ -1,13 +1,10 @@
 #include "app/send.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
 #include "link/commands.h"
+#include "platform/platform.h"
 #include "transfer/multiboot.h"
 #include "transfer/upload.h"
 
@@ -23,23 +20,12 @@ FileKind kindOf(std::uint8_t firstByte) {
 
 bool loadFile(ProgramState& st, const char* fileName) {
     if (fileName == nullptr) return false;
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     // Read into a scratch buffer first: a file that opens but cannot be read (a
     // directory, an I/O error) must leave the file buffer as it was.
     Bytes data(kFileBufferSize);
-    std::size_t got = 0;
-    bool failed = false;
-    while (got < kFileBufferSize) {
-        const ssize_t n = ::read(fd, data.data() + got, kFileBufferSize - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failed = true;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (failed) return false;
-    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(got), st.fileBuffer.begin());
+    const long got = readFileBytes(fileName, data.data(), data.size());
+    if (got < 0) return false;
+    std::copy(data.begin(), data.begin() + got, st.fileBuffer.begin());
     st.dataLength = static_cast<std::uint32_t>(got);
     return true;
 }

@@ -1,36 +1,21 @@
 #include "transfer/receive.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "link/commands.h"
 #include "link/link.h"
+#include "platform/platform.h"
 
 namespace {
-
-// Hands one byte to the operating system at once, so that Ctrl-C, which ends the
-// process without warning, never loses a byte already received.
-bool writeByte(int fd, std::uint8_t byte) {
-    for (;;) {
-        const ssize_t n = ::write(fd, &byte, 1);
-        if (n == 1) return true;
-        if (n < 0 && errno == EINTR) continue;
-        return false;
-    }
-}
 
 // Closes the file on every way out, a library failure included.
 struct FileCloser {
     int fd;
     ~FileCloser() {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) closeFile(fd);
     }
     bool close() {
-        const int result = ::close(fd);
+        const bool closed = closeFile(fd);
         fd = -1;
-        return result == 0;
+        return closed;
     }
 };
 
@@ -43,7 +28,7 @@ void receiveFile(ProgramState& st, const char* fileName) {
 
     const int fd = (fileName == nullptr || *fileName == '\0')
                        ? -1
-                       : ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+                       : openFileForWriting(fileName);
     FileCloser file{fd};
     if (fd < 0) {
         writeLine(st, "Please enter a file name.");
@@ -81,7 +66,9 @@ void receiveFile(ProgramState& st, const char* fileName) {
 
         // A message too short to carry a data byte (a channel message, say) is not one.
         if (st.inMessage.size() >= 9) {
-            if (writeByte(fd, decodeByte(st.inMessage))) {
+            // Each byte goes to the operating system at once, so that Ctrl-C, which
+            // ends the process without warning, never loses a byte received.
+            if (writeFileByte(fd, decodeByte(st.inMessage))) {
                 ++receivedCount;
                 progressShown = false;
             } else {

@@ -1,0 +1,122 @@
+#include "platform/platform.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+// After windows.h, which they need.
+#include <mmsystem.h>
+#include <shellapi.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+
+std::wstring wideFromUtf8(const char* text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring result(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &result[0], n);
+    result.pop_back();  // the terminating zero
+    return result;
+}
+
+std::string utf8FromWide(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string result(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], n, nullptr, nullptr);
+    result.pop_back();
+    return result;
+}
+
+// _O_BINARY: the C runtime would otherwise stop reading at 0x1A and write every
+// 0x0A as 0x0D 0x0A.
+int openRaw(const char* name, int flags) {
+    return _wopen(wideFromUtf8(name).c_str(), flags | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+}
+long readRaw(int fd, std::uint8_t* data, std::size_t n) {
+    return _read(fd, data, static_cast<unsigned>(n));
+}
+long writeRaw(int fd, const std::uint8_t* data, std::size_t n) {
+    return _write(fd, data, static_cast<unsigned>(n));
+}
+int closeRaw(int fd) { return _close(fd); }
+constexpr int kReading = _O_RDONLY;
+constexpr int kWriting = _O_WRONLY | _O_CREAT | _O_TRUNC;
+
+#else
+
+int openRaw(const char* name, int flags) { return ::open(name, flags | O_CLOEXEC, 0666); }
+long readRaw(int fd, std::uint8_t* data, std::size_t n) { return ::read(fd, data, n); }
+long writeRaw(int fd, const std::uint8_t* data, std::size_t n) { return ::write(fd, data, n); }
+int closeRaw(int fd) { return ::close(fd); }
+constexpr int kReading = O_RDONLY;
+constexpr int kWriting = O_WRONLY | O_CREAT | O_TRUNC;
+
+#endif
+
+}  // namespace
+
+long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity) {
+    const int fd = openRaw(name, kReading);
+    if (fd < 0) return -1;
+    std::size_t got = 0;
+    bool failed = false;
+    while (got < capacity) {
+        const long n = readRaw(fd, data + got, capacity - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed = true;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    closeRaw(fd);
+    return failed ? -1 : static_cast<long>(got);
+}
+
+int openFileForWriting(const char* name) { return openRaw(name, kWriting); }
+
+bool writeFileByte(int file, std::uint8_t byte) {
+    for (;;) {
+        const long n = writeRaw(file, &byte, 1);
+        if (n == 1) return true;
+        if (n < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+bool closeFile(int file) { return closeRaw(file) == 0; }
+
+#ifdef _WIN32
+
+std::vector<std::string> programArguments(int, char**) {
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return args;
+    for (int i = 0; i < count; ++i) args.push_back(utf8FromWide(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+RunScope::RunScope() { timeBeginPeriod(1); }
+RunScope::~RunScope() { timeEndPeriod(1); }
+
+#else
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+RunScope::RunScope() = default;
+RunScope::~RunScope() = default;
+
+#endif

@@ -1,0 +1,34 @@
+// Everything that differs between Linux, macOS and Windows, in one place: files as
+// raw bytes under UTF-8 names, the command line in UTF-8, and the timer resolution.
+// The rest of the program sees the same functions on every system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Reads at most `capacity` bytes of the named file into `data`, with no translation.
+// Returns the count read, or -1 when the file cannot be opened or read (a missing
+// file, a directory, an I/O error).
+long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity);
+
+// Opens a file for writing raw bytes, creating or emptying it: a handle, or -1.
+int openFileForWriting(const char* name);
+// Hands one byte to the operating system at once, unbuffered.
+bool writeFileByte(int file, std::uint8_t byte);
+bool closeFile(int file);
+
+// The arguments of main in UTF-8. On Windows they are taken from the wide command
+// line, so a name in any script reaches the file system unchanged.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// Held by main for the run. On Windows it raises the timer resolution to 1 ms: the
+// MIDI library sleeps 1 ms at a time while a System Exclusive message leaves, and
+// at the default resolution each such sleep can last a whole 15.6 ms tick.
+struct RunScope {
+    RunScope();
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+};
