@@ -1,5 +1,7 @@
 #include "link/commands.h"
 
+#include <iterator>
+
 #include "link/link.h"
 
 namespace {
@@ -36,9 +38,9 @@ void reportSwitch(ProgramState& st, int expectedStatus, const char* success) {
 
 void sendCommand(ProgramState& st, Command command, std::uint8_t delay) {
     const CommandForm f = formOf(command, delay);
-    st.outMessage.clear();
-    st.outMessage.insert(st.outMessage.end(), {0xF0, 0x7E, 0x54, 0x07, f.subId2, 0x00, 'T', 'P',
-                                               'D', f.letter, f.parameter, 0x00, 0xF7});
+    const std::uint8_t message[] = {0xF0, 0x7E, 0x54, 0x07, f.subId2,   0x00, 'T',
+                                    'P',  'D',  f.letter, f.parameter, 0x00, 0xF7};
+    st.outMessage.assign(std::begin(message), std::end(message));
     sendOutMessage(st);
 }
 
