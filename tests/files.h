@@ -1,33 +1,41 @@
-// Scratch files for tests, removed with the fixture.
+// Scratch files for tests, removed with the fixture. Names are UTF-8 on every
+// system, as the program takes them.
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "link/state.h"
 
 struct ScratchDir {
+    std::filesystem::path root;
     std::string path;
     ScratchDir() {
-        char name[] = "/tmp/tpmidi-test-XXXXXX";
-        path = ::mkdtemp(name);
+        std::random_device random;
+        do {
+            root = std::filesystem::temp_directory_path() /
+                   ("tpmidi-test-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(root));
+        path = root.u8string();
     }
-    ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
     std::string file(const std::string& name, const Bytes& data) const {
-        const std::string full = path + "/" + name;
-        std::ofstream(full, std::ios::binary)
+        std::ofstream(std::filesystem::u8path(this->name(name)), std::ios::binary)
             .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        return full;
+        return this->name(name);
     }
     std::string name(const std::string& n) const { return path + "/" + n; }
 };
 
 inline Bytes readAll(const std::string& name) {
-    std::ifstream file(name, std::ios::binary);
+    std::ifstream file(std::filesystem::u8path(name), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
