@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -15,6 +16,7 @@
 
 #include "app/rtmidi_binding.h"
 #include "handheld.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -72,15 +74,16 @@ Message strayMessage(const std::string& kind) {
     throw std::invalid_argument("unknown stray kind: " + kind);
 }
 
+// Names are UTF-8 on every system; u8path makes them wide where Windows needs it.
 bool readFile(const std::string& name, Message& data) {
-    std::ifstream file(name, std::ios::binary);
+    std::ifstream file(std::filesystem::u8path(name), std::ios::binary);
     if (!file) return false;
     data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return true;
 }
 
 bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
-    std::ofstream file(name, std::ios::binary | std::ios::trunc);
+    std::ofstream file(std::filesystem::u8path(name), std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     return static_cast<bool>(file);
 }
@@ -93,13 +96,13 @@ struct Options {
 
 unsigned number(const char* text) { return static_cast<unsigned>(std::stoul(text, nullptr, 0)); }
 
-bool parse(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
+void parse(const std::vector<std::string>& args, Options& o) {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string arg = args[i];
+        const bool hasValue = i + 1 < args.size();
         auto value = [&]() -> const char* {
             if (!hasValue) throw std::invalid_argument(arg + " needs a value");
-            return argv[++i];
+            return args[++i].c_str();
         };
         if (arg == "--help") {
             std::cout << kHelp;
@@ -146,7 +149,6 @@ bool parse(int argc, char** argv, Options& o) {
             throw std::invalid_argument("unknown option " + arg + " (see --help)");
         }
     }
-    return true;
 }
 
 }  // namespace
@@ -154,7 +156,7 @@ bool parse(int argc, char** argv, Options& o) {
 int main(int argc, char** argv) {
     Options options;
     try {
-        parse(argc, argv, options);
+        parse(programArguments(argc, argv), options);
     } catch (const std::exception& e) {
         std::cerr << "trackpod-sim: " << e.what() << "\n";
         return 2;
@@ -165,7 +167,7 @@ int main(int argc, char** argv) {
     Handheld handheld(options.config);
     Inbox inbox;
     std::ofstream log;
-    if (!options.log.empty()) log.open(options.log);
+    if (!options.log.empty()) log.open(std::filesystem::u8path(options.log));
 
     RtMidiOut* out = nullptr;
     RtMidiIn* in = nullptr;
@@ -174,10 +176,16 @@ int main(int argc, char** argv) {
         in = createRtMidi<RtMidiIn>(out->getCurrentApi(), options.name + " in", 100u);
         in->ignoreTypes(false, true, true);
         in->setCallback(onMessage, &inbox);
+        // Where the MIDI system has no virtual ports (Windows) the library only
+        // warns: fail at once instead of serving nothing.
+        throwLibraryErrors(*in);
+        throwLibraryErrors(*out);
         in->openVirtualPort("to-handheld");
         out->openVirtualPort("from-handheld");
+        in->setErrorCallback(nullptr, nullptr);
+        out->setErrorCallback(nullptr, nullptr);
     } catch (const RtMidiError& e) {
-        std::cerr << "trackpod-sim: " << e.getMessage() << "\n";
+        std::cerr << "trackpod-sim: cannot open virtual MIDI ports: " << e.getMessage() << "\n";
         deleteRtMidi(out);
         deleteRtMidi(in);
         return 1;
