@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Builds and tests the program for the systems this Linux machine cannot run
+# natively, as far as it can:
+#   windows  cross-built with MinGW-w64 against a static RtMidi (WinMM), the unit
+#            tests run under Wine, the program run where there is no MIDI device,
+#            the zip package built;
+#   libcxx   built with clang and libc++ (the macOS toolchain) against RtMidi and
+#            GoogleTest built the same way, the unit tests run.
+# RtMidi comes from Debian's source package, GoogleTest from /usr/src/googletest.
+#   scripts/platforms.sh [windows] [libcxx]      (default: both)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+bash scripts/setup.sh platforms
+deps=$top/build-deps
+jobs=$(nproc)
+mkdir -p "$deps"
+
+FAILED=0
+step() { echo "platforms: $*"; }
+check() {  # check NAME COMMAND...
+    local name=$1
+    shift
+    if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; FAILED=$((FAILED + 1)); fi
+}
+
+rtmidi_source() {
+    if [ ! -d "$deps/src/rtmidi" ]; then
+        rm -rf "$deps/src" && mkdir -p "$deps/src"
+        (cd "$deps/src" && apt-get source -qq rtmidi >/dev/null 2>&1) || {
+            echo "apt-get source rtmidi failed"; exit 1; }
+        mv "$deps/src"/rtmidi-*/ "$deps/src/rtmidi"
+    fi
+    echo "$deps/src/rtmidi"
+}
+
+# build_dep NAME SOURCE PREFIX CMAKE_ARGS...: configures, builds and installs once.
+build_dep() {
+    local name=$1 source=$2 prefix=$3
+    shift 3
+    local dir=$deps/build-$name-$(basename "$prefix") log=$deps/$name-$(basename "$prefix").log
+    [ -f "$prefix/.$name-installed" ] && return 0
+    step "building $name into $prefix"
+    # No user package registry: RtMidi's CMake would write one.
+    if ! { cmake -S "$source" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+               -DCMAKE_EXPORT_NO_PACKAGE_REGISTRY=ON "$@" &&
+           cmake --build "$dir" -j"$jobs" --target install; } >"$log" 2>&1; then
+        cat "$log"
+        exit 1
+    fi
+    touch "$prefix/.$name-installed"
+}
+
+windows() {
+    local prefix=$deps/windows build=$top/build-windows
+    local cross=(-DCMAKE_TOOLCHAIN_FILE="$top/scripts/mingw-w64.cmake"
+                 -DCMAKE_FIND_ROOT_PATH="$prefix")
+    # The host's pkg-config would hand the Linux RtMidi to the cross build.
+    export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
+    build_dep rtmidi "$(rtmidi_source)" "$prefix" "${cross[@]}" -DBUILD_SHARED_LIBS=OFF \
+        -DRTMIDI_API_JACK=OFF -DRTMIDI_BUILD_TESTING=OFF
+    build_dep googletest /usr/src/googletest "$prefix" "${cross[@]}" -DBUILD_GMOCK=OFF
+    step "cross-building for Windows"
+    cmake -S . -B "$build" "${cross[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTPMIDI_WERROR=ON \
+        >/dev/null
+    cmake --build "$build" -j"$jobs"
+    unset PKG_CONFIG_LIBDIR
+
+    local dlls
+    dlls=$(x86_64-w64-mingw32-objdump -p "$build/tpmidi01.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+    step "tpmidi01.exe imports: $dlls"
+    check "tpmidi01.exe imports only system DLLs" \
+        test -z "$(echo "$dlls" | tr ' ' '\n' | grep -vxE 'kernel32.dll|msvcrt.dll|winmm.dll|shell32.dll|advapi32.dll|user32.dll|ws2_32.dll|api-ms-win-.*|')"
+
+    # Wine: a private prefix, no Mono or Gecko installers, no debug chatter.
+    export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+    local wine=/usr/lib/wine/wine64
+    step "unit tests under Wine"
+    check "unit tests under Wine" "$wine" "$build/tests/unit_tests.exe" --gtest_brief=1
+
+    local out
+    out=$("$wine" "$build/tpmidi01.exe" -sync </dev/null 2>/dev/null | tr -d '\r') && status=0 || status=$?
+    check "tpmidi01.exe -sync without a MIDI device: no input ports, status 0" \
+        test "$out" == $'\nNo input ports available!' -a "$status" -eq 0
+
+    # The simulator reads its --bank file before opening its ports, so a name in
+    # another script shows the command line reaching the file system unchanged; with
+    # no virtual ports it must then fail at once.
+    local scratch=$build/scratch
+    rm -rf "$scratch" && mkdir -p "$scratch"
+    printf '\x24\x01\x02' >"$scratch/жук曲.tp2"
+    "$wine" "$build/trackpod-sim.exe" --bank "$scratch/жук曲.tp2" >/dev/null 2>"$scratch/err" </dev/null &&
+        status=0 || status=$?
+    check "trackpod-sim.exe reads a file named in Cyrillic and Chinese" test "$status" -eq 1
+    check "trackpod-sim.exe fails at once without virtual ports" \
+        grep -q "cannot open virtual MIDI ports" "$scratch/err"
+    "$wine" "$build/trackpod-sim.exe" --bank "$scratch/bänk.tp2" >/dev/null 2>"$scratch/err" </dev/null &&
+        status=0 || status=$?
+    check "trackpod-sim.exe: a missing file is reported as such" grep -q "cannot read" "$scratch/err"
+
+    (cd "$build" && cpack -G ZIP >/dev/null)
+    local zip
+    zip=$(ls "$build"/tpmidi01-*-windows-x86_64.zip)
+    cmake -E tar tf "$zip" >"$scratch/zip.txt"
+    for f in tpmidi01.exe README.md tpmidi01.txt; do
+        check "the zip holds $f" grep -q "/$f\$" "$scratch/zip.txt"
+    done
+}
+
+libcxx() {
+    local prefix=$deps/libcxx build=$top/build-libcxx
+    local flags=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+                 -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++
+                 -DCMAKE_SHARED_LINKER_FLAGS=-stdlib=libc++)
+    export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
+    # Shared: a static RtMidi would not carry its private dependencies. No MIDI
+    # system: the unit tests never reach one.
+    build_dep rtmidi "$(rtmidi_source)" "$prefix" "${flags[@]}" -DBUILD_SHARED_LIBS=ON \
+        -DRTMIDI_API_JACK=OFF -DRTMIDI_API_ALSA=OFF -DRTMIDI_BUILD_TESTING=OFF
+    build_dep googletest /usr/src/googletest "$prefix" "${flags[@]}" -DBUILD_GMOCK=OFF
+    step "building with clang and libc++"
+    # The benchmark library on this machine is built against libstdc++.
+    cmake -S . -B "$build" "${flags[@]}" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTPMIDI_WERROR=ON -DTPMIDI_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$build" -j"$jobs"
+    unset PKG_CONFIG_LIBDIR
+    check "unit tests with libc++" "$build/tests/unit_tests" --gtest_brief=1
+}
+
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(windows libcxx)
+for t in "${targets[@]}"; do
+    case $t in
+        windows | libcxx) "$t" ;;
+        *) echo "unknown target: $t"; exit 2 ;;
+    esac
+done
+[ "$FAILED" -eq 0 ] && echo "platforms: all checks passed" || echo "platforms: $FAILED checks failed"
+[ "$FAILED" -eq 0 ]
