@@ -1,10 +1,12 @@
-// Turns fuzz input into a sequence of incoming MIDI messages: a length byte (0 to 31),
-// then that many bytes, again and again. Every message is handed over in a vector of
-// exactly its size, so a read past its end lands in the sanitizer's red zone.
+// Shared by the fuzz targets: a fresh program state whose MIDI input is the fuzz
+// input, cut into messages (a length byte, 0 to 31, then that many bytes, again and
+// again), each handed over in a vector of exactly its size, so that a read past its
+// end lands in the sanitizer's red zone. Once the input is used up, polls find
+// nothing; after `silence` of them the run is abandoned by throwing OutOfInput.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <algorithm>
+#include <sstream>
 
 #include "link/state.h"
 
@@ -12,26 +14,26 @@ struct OutOfInput {};
 
 struct Feed {
     const std::uint8_t* data;
-    std::size_t size;
-    std::size_t at = 0;
+    std::size_t size, at = 0;
+    unsigned silence, silentPolls = 0;
+    ProgramState st;
+    std::ostringstream out;
 
-    Feed(const std::uint8_t* d, std::size_t n) : data(d), size(n) {}
-
-    bool next(Bytes& message) {
-        if (at >= size) return false;
-        const std::size_t wanted = data[at++] & 0x1F;
-        const std::size_t length = std::min(wanted, size - at);
-        Bytes fresh(data + at, data + at + length);
-        at += length;
-        message.swap(fresh);
-        return true;
-    }
-
-    // A seam poll that ends the run (by throwing) once the input is used up.
-    void bind(ProgramState& st) {
+    Feed(const std::uint8_t* d, std::size_t n, unsigned silentLimit = 0) : data(d), size(n), silence(silentLimit) {
+        st.out = &out;
         st.midi.send = [](const Bytes&) {};
         st.midi.poll = [this](Bytes& m) {
-            if (!next(m)) throw OutOfInput{};
+            if (at >= size) {
+                m.clear();
+                if (++silentPolls > silence) throw OutOfInput{};
+                return;
+            }
+            const std::size_t wanted = data[at++] & 0x1F, length = std::min(wanted, size - at);
+            Bytes(data + at, data + at + length).swap(m);
+            at += length;
         };
     }
 };
+
+#define FUZZ_CHECK(condition) \
+    if (!(condition)) __builtin_trap()
