@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the in-process suite and
-# the end-to-end runs over a private JACK server, then all of it again built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets.
+# the end-to-end runs over a private JACK server (GCC), then all of it again built
+# with clang, AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets,
+# then the Windows and libc++ builds. Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,8 +23,10 @@ run_suite() {  # run_suite BUILD_DIR [cmake options...]
 }
 
 echo "=== test suite"
-run_suite build
-echo "=== test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
-run_suite build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_BUILD_BENCH=OFF
+run_suite build -DTPMIDI_WERROR=ON
+echo "=== test suite built with clang, under AddressSanitizer and UndefinedBehaviorSanitizer"
+CC=clang CXX=clang++ run_suite build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_WERROR=ON
 echo "=== fuzzing"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+echo "=== Windows (MinGW-w64, Wine) and libc++ builds"
+bash scripts/platforms.sh
