@@ -4,7 +4,6 @@
 WORK=${WORK:-$(mktemp -d)}
 SIM_PID=""
 JACK_PID=""
-SIM_NAME=trackpod-sim
 
 jack_cleanup() {
     [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
@@ -40,23 +39,18 @@ jack_restart() {
     jack_start
 }
 
-sim_ports_listed() {
-    jack_lsp 2>/dev/null | grep -q "^$SIM_NAME out:" && jack_lsp 2>/dev/null | grep -q "^$SIM_NAME in:"
-}
 
 # sim_start ARGS...: starts the simulator (output in $WORK/sim.out and sim.err) and
-# waits until its ports are listed.
+# waits until it says its ports are open. Not by polling jack_lsp: every such poll
+# is one more client opening and closing, and on a slow machine a synchronous server
+# can miss one closing in time and then drop the next client's messages.
 sim_start() {
     sim_stop
-    SIM_NAME=trackpod-sim
-    local i args=("$@")
-    for i in "${!args[@]}"; do
-        [ "${args[$i]}" == "--name" ] && SIM_NAME=${args[$((i + 1))]}
-    done
+    local i
     "$SIM" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
     SIM_PID=$!
     for i in $(seq 1 200); do
-        sim_ports_listed && return 0
+        grep -q " ready on " "$WORK/sim.out" 2>/dev/null && return 0
         kill -0 "$SIM_PID" 2>/dev/null || break
         sleep 0.05
     done
@@ -64,17 +58,12 @@ sim_start() {
     exit 1
 }
 
-# sim_stop: ends the simulator, which then writes its files and summary, and waits
-# until JACK has dropped its ports so that the next run cannot see them.
+# sim_stop: ends the simulator, which closes its ports, then writes its files and
+# summary.
 sim_stop() {
     [ -n "$SIM_PID" ] || return 0
     kill -TERM "$SIM_PID" 2>/dev/null
     wait "$SIM_PID" 2>/dev/null
     SIM_PID=""
     if type -t after_sim_stop >/dev/null; then after_sim_stop; fi
-    local i
-    for i in $(seq 1 100); do
-        jack_lsp 2>/dev/null | grep -q "^$SIM_NAME" || return 0
-        sleep 0.05
-    done
 }
