@@ -116,7 +116,15 @@ std::vector<std::string> programArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-RunScope::RunScope() = default;
+// A program started with standard input, output or error closed would hand that
+// descriptor to the first file or socket it opens (the MIDI library's connection to
+// JACK, say), and then read console input from it or write the console into it.
+// /dev/null keeps them taken: closed input reads as end of input.
+RunScope::RunScope() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+    }
+}
 RunScope::~RunScope() = default;
 
 #endif

@@ -25,7 +25,8 @@ std::vector<std::string> programArguments(int argc, char** argv);
 
 // Held by main for the run. On Windows it raises the timer resolution to 1 ms: the
 // MIDI library sleeps 1 ms at a time while a System Exclusive message leaves, and
-// at the default resolution each such sleep can last a whole 15.6 ms tick.
+// at the default resolution each such sleep can last a whole 15.6 ms tick. Elsewhere
+// it opens /dev/null on standard input, output or error if they are closed.
 struct RunScope {
     RunScope();
     ~RunScope();
