@@ -7,8 +7,7 @@
 #include "rig.h"
 
 namespace {
-// Every send is recorded; every poll takes the next queued message; with `echo` each
-// packet is answered by itself.
+// Records every send; every poll takes the next queued message; `echo` answers each packet with itself.
 struct Scripted {
     ProgramState st;
     std::vector<Bytes> sent;
@@ -69,12 +68,11 @@ TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
     const Case cases[] = {
         // Nine bytes with the right number do not answer a byte; ten do.
         {'b', {{0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0xF7}, {0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0x01, 0xF7}}, 0x81, 2},
-        // A stale answer, an empty poll, a channel message, then the answer, whose
-        // sub-ID and count are not looked at.
+        // A stale answer, an empty poll, a channel message, then the answer (sub-ID, count unread).
         {'b', {{0xF0, 0x7E, 0, 7, 2, 0x7F, 1, 0, 0x11, 0, 0xF7}, {}, {0x90, 0x3C, 0x40},
                {0xF0, 0x7D, 9, 9, 9, 1, 9, 0x00, 0x22, 0xF7}}, 0x22, 4},
         // A word needs twelve bytes.
-        {'w', {{0xF0, 0x7E, 0, 7, 2, 1, 4, 0x78, 1, 2, 3}, {0xF0, 0x7E, 0, 7, 2, 1, 4, 0x78, 1, 2, 3, 4}},
+        {'w', {{0xF0, 0x7E, 0, 7, 2, 1, 4, 0x78, 1, 2, 3}, {0xF0, 0x7E, 0, 7, 2, 1, 4, 0x7F, 1, 2, 3, 4}},
          0x81828384u, 2},
         // A block, six.
         {'k', {{0xF0, 0x7E, 0, 7, 1}, {0xF0, 0x7E, 0, 7, 3, 1}}, 0, 2},
@@ -92,9 +90,10 @@ TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
 }
 
 TEST(DataPackets, MergedMessagesAreSplitInOrder) {
-    Bytes merged = {0xF0, 0x7E, 0, 7, 2, 1, 1, 0, 0x10, 0, 0xF7, 0xF0, 0x7E, 0, 7, 2, 2, 1, 0, 0x20, 0, 0xF7};
-    Scripted s({merged});
-    EXPECT_EQ(exchangeByte(s.st, 0), 0x10);
-    EXPECT_EQ(exchangeByte(s.st, 0), 0x20);
-    EXPECT_EQ(s.polls, 1u);
+    // One message too short to answer and the answer; then two answers.
+    const Bytes first = {0xF0, 0x7E, 0, 7, 2, 1, 0xF7, 0xF0, 0x7E, 0, 7, 2, 1, 1, 0, 0x10, 0, 0xF7};
+    const Bytes second = {0xF0, 0x7E, 0, 7, 2, 2, 1, 0, 0x20, 0, 0xF7, 0xF0, 0x7E, 0, 7, 2, 3, 1, 0, 0x30, 0, 0xF7};
+    Scripted s({first, second});
+    for (const std::uint8_t value : {0x10, 0x20, 0x30}) EXPECT_EQ(exchangeByte(s.st, 0), value);
+    EXPECT_EQ(s.polls, 2u);
 }

@@ -1,9 +1,9 @@
-// Shared by the in-process tests: a run of the program against the simulated
-// handheld (the seam bound to the model, console streams in memory, pauses and sends
-// recorded in order), and scratch files under UTF-8 names.
+// Shared by the in-process tests: a run of the program against the simulated handheld,
+// console and events recorded, and scratch files under UTF-8 names.
 #pragma once
 
 #include <RtMidi.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,40 +17,64 @@
 #include "app/run.h"
 #include "handheld.h"
 
+// The console: its text, and whether every visible character written has been flushed.
+struct Console : std::streambuf {
+    std::string text;
+    bool shown = true;
+    int_type overflow(int_type c) override { return xsputn(std::string(1, static_cast<char>(c)).data(), 1), c; }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        shown = shown && std::all_of(s, s + n, [](char c) { return c == '\r'; });
+        return n;
+    }
+    int sync() override { return shown = true, 0; }
+};
+
 struct Rig {
     HandheldConfig config;
     std::unique_ptr<Handheld> handheld;
     ProgramState st;
-    std::ostringstream out;
+    Console console;
+    std::ostream out{&console};
     std::istringstream in;
     // "sleep N", "send HEX", "open in N", "open out N", "destroy", in the order they happened.
     std::vector<std::string> events;
+    // Times the program went on (paused, sent, polled, ended) with text the user could not yet see.
+    std::size_t unflushed = 0;
     std::vector<std::string> inputPorts{"trackpod-sim out:from-handheld"};
     std::vector<std::string> outputPorts{"trackpod-sim in:to-handheld"};
-    bool createFails = false, openFails = false;
-    long sendsBeforeFailure = -1;  // -1: sends never fail
+    bool createFails = false, openFails = false, sendFails = false;
+
+    void record(const std::string& event) {
+        unflushed += !console.shown;
+        events.push_back(event);
+    }
+    static void failIf(bool fails, const char* what) {
+        if (fails) throw RtMidiError(what, RtMidiError::DRIVER_ERROR);
+    }
 
     explicit Rig(HandheldConfig c = {}, const std::string& input = "\n")
         : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), in(input) {
         st.out = &out, st.in = &in, st.receiveIdlePolls = 10000;
-        st.sleepMs = [this](unsigned ms) { events.push_back("sleep " + std::to_string(ms)); };
-        st.midi.create = [this] {
-            if (createFails) throw RtMidiError("no MIDI system", RtMidiError::DRIVER_ERROR);
-        };
-        st.midi.destroy = [this] { events.push_back("destroy"); };
+        st.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
+        st.midi.create = [this] { failIf(createFails, "no MIDI system"); };
+        st.midi.destroy = [this] { record("destroy"); };
         st.midi.portNames = [this](Direction d) { return d == Direction::Input ? inputPorts : outputPorts; };
         st.midi.openPort = [this](Direction d, unsigned i) {
-            if (openFails) throw RtMidiError("cannot open", RtMidiError::DRIVER_ERROR);
-            events.push_back((d == Direction::Input ? "open in " : "open out ") + std::to_string(i));
+            failIf(openFails, "cannot open");
+            record((d == Direction::Input ? "open in " : "open out ") + std::to_string(i));
         };
         st.midi.send = [this](const Bytes& m) {
-            if (sendsBeforeFailure == 0) throw RtMidiError("send failed", RtMidiError::WARNING);
-            if (sendsBeforeFailure > 0) --sendsBeforeFailure;
-            events.push_back("send " + hexLine(m));
+            failIf(sendFails, "send failed");
+            record("send " + hexLine(m));
             handheld->receive(m);
         };
-        st.midi.poll = [this](Bytes& m) { handheld->take(m); };
+        st.midi.poll = [this](Bytes& m) {
+            unflushed += !console.shown;
+            handheld->take(m);
+        };
     }
+    ~Rig() { EXPECT_EQ(unflushed, 0u) << "text not flushed before the program went on"; }
 
     int run(std::vector<std::string> args) {
         args.insert(args.begin(), "tpmidi01");

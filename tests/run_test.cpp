@@ -15,7 +15,7 @@ std::string command(const char* sub, const char* letter, const char* parameter) 
 TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     Rig usage;
     EXPECT_EQ(usage.run({}), 0);
-    EXPECT_EQ(usage.out.str(),
+    EXPECT_EQ(usage.console.text,
               kPortsOpened +
                   "\nuseage:\ntpmidi01 -parameter filename\n\navailable parameters:\n\n-send filename\n"
                   "-receive filename\n-sync\n-midi <delay>\n-midireceive\n\n"
@@ -27,7 +27,7 @@ TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     for (const char* option : {"-midireceive", "-MIDIRECEIVE", "-Send", "-sync2", "send", ""}) {
         Rig rig;
         EXPECT_EQ(rig.run({option, "x"}), 0);
-        EXPECT_EQ(rig.out.str(), kPortsOpened + "\n") << option;
+        EXPECT_EQ(rig.console.text, kPortsOpened + "\n") << option;
         EXPECT_TRUE(rig.sends().empty()) << option;
     }
 }
@@ -38,7 +38,7 @@ TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
     noOutput.outputPorts.clear();
     create.createFails = true;
     open.openFails = true;
-    send.sendsBeforeFailure = 0;
+    send.sendFails = true;
     const std::pair<Rig*, std::string> cases[] = {
         {&noInput, "\nNo input ports available!\n"},
         {&noOutput, "\ntrackpod-sim out:from-handheld opened for input\n\nNo output ports available!\n"},
@@ -49,7 +49,7 @@ TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
     };
     for (const auto& [rig, text] : cases) {
         EXPECT_EQ(rig->run({"-getmidi"}), 0);
-        EXPECT_EQ(rig->out.str(), text);
+        EXPECT_EQ(rig->console.text, text);
         EXPECT_EQ(rig->events.back(), "destroy");
         EXPECT_TRUE(rig->sends().empty());
     }
@@ -67,7 +67,7 @@ TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
     for (const auto& [option, bytes, text, pauses] : cases) {
         Rig rig;
         EXPECT_EQ(rig.run({option}), 0);
-        EXPECT_EQ(rig.out.str(), kPortsOpened + "\n" + text + "\n\n") << option;
+        EXPECT_EQ(rig.console.text, kPortsOpened + "\n" + text + "\n\n") << option;
         std::vector<std::string> expected = {"open in 0", "open out 0"};
         expected.insert(expected.end(), pauses, "sleep 500");
         expected.insert(expected.end(), {"send " + bytes, "destroy"});
@@ -76,32 +76,24 @@ TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
 }
 
 TEST(ModeSwitches, DelayArgument) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"-midi"}, "1A"},          {{"-midi", "30"}, "1E"},          {{"-midi", "40", "x"}, "1A"},
-        {{"-midi", "abc"}, "00"},   {{"-midi", "300"}, "2C"},         {{"-MIDI", "16"}, "10"},
-        {{"-midi", "  -1"}, "FF"},  {{"-midi", "+7x"}, "07"},         {{"-midi", "99999999999"}, "FF"},
-        {{"-midi", "-99999999999"}, "00"},
-    };
-    for (const auto& [args, delay] : cases) {
+    const std::pair<const char*, std::uint8_t> cases[] = {
+        {"30", 30}, {"abc", 0}, {"300", 44}, {"  -1", 255}, {"+7x", 7}, {"99999999999", 255}, {"-99999999999", 0}};
+    for (const auto& [text, delay] : cases) EXPECT_EQ(parseDelay(text), delay) << text;
+    // The delay reaches the wire; without an argument, or with one too many, it is 26.
+    for (const auto& [args, byte] : {std::make_pair(std::vector<std::string>{"-MIDI", "16"}, "10"),
+                                     std::make_pair(std::vector<std::string>{"-midi"}, "1A"),
+                                     std::make_pair(std::vector<std::string>{"-midi", "40", "x"}, "1A")}) {
         Rig rig;
         rig.run(args);
-        ASSERT_EQ(rig.sends().size(), 1u);
-        EXPECT_EQ(rig.sends()[0].substr(30, 2), delay) << args.back();
+        EXPECT_EQ(rig.sends().at(0).substr(30, 2), byte) << args.size();
     }
 }
 
 TEST(ModeSwitches, TheFirstMessageDecides) {
     const Bytes none;
     const std::tuple<const char*, int, Bytes, const char*> cases[] = {
-        // The status each switch expects, and others.
-        {"-sync", 0, none, "error"},
-        {"-midi", 0, none, "MIDI mode activated."},
-        {"-getmidi", 4, none, "error"},
-        {"-SYNC", 6, none, "error"},
-        {"-MIDI", 4, none, "error"},
-        {"-GETMIDI", 0, none, "error"},
-        // A message already waiting is taken as the answer; one too short to hold a
-        // status (a channel message, seven bytes) is an error, eight bytes are enough.
+        {"-sync", 0, none, "error"},  {"-getmidi", 4, none, "error"}, {"-MIDI", 4, none, "error"},
+        // A message already waiting is the answer; seven bytes hold no status, eight do.
         {"-midi", 0, {0xF0, 0x7E, 0, 7, 2, 0, 0, 4, 0, 0xF7}, "error"},
         {"-sync", 4, {0x90, 0x3C, 0x40}, "error"},
         {"-getmidi", 6, {0xF0, 0x7E, 0, 7, 3, 0, 0}, "error"},
@@ -113,7 +105,7 @@ TEST(ModeSwitches, TheFirstMessageDecides) {
         Rig rig(config);
         if (!waiting.empty()) rig.handheld->queue(waiting);
         rig.run({option});
-        EXPECT_EQ(rig.out.str(), kPortsOpened + "\n" + text + "\n\n") << option << " " << status;
+        EXPECT_EQ(rig.console.text, kPortsOpened + "\n" + text + "\n\n") << option << " " << status;
     }
 }
 
@@ -131,7 +123,7 @@ TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
     rig.outputPorts = {"Midi Through", "USB MIDI"};
     rig.run({"-getmidi"});
     const std::string prompt = "\nPlease choose a port number: ";
-    EXPECT_EQ(rig.out.str(), "\n  Input port #0: A\n  Input port #1: B\n  Input port #2: C\n" + prompt +
+    EXPECT_EQ(rig.console.text, "\n  Input port #0: A\n  Input port #1: B\n  Input port #2: C\n" + prompt +
                                  prompt + prompt + prompt + prompt +
                                  "B opened for input\n\n  Output port #0: Midi Through\n"
                                  "  Output port #1: USB MIDI\n" + prompt +
@@ -143,6 +135,6 @@ TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
     Rig closed({}, "x\n");
     closed.inputPorts = {"A", "B"};
     closed.run({"-sync"});
-    EXPECT_EQ(closed.out.str(), "\n  Input port #0: A\n  Input port #1: B\n" + prompt + prompt + "\n");
+    EXPECT_EQ(closed.console.text, "\n  Input port #0: A\n  Input port #1: B\n" + prompt + prompt + "\n");
     EXPECT_EQ(closed.events, std::vector<std::string>{"destroy"});
 }

@@ -2,16 +2,11 @@
 # the simulator program on a private JACK server, and a tally of checks.
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/jack-sim.sh"
-TPMIDI=$1
-SIM=$2
-E2E_PASSED=0
-E2E_FAILED=0
+TPMIDI=$1 SIM=$2 E2E_PASSED=0 E2E_FAILED=0
 OPENED=$'\ntrackpod-sim out:from-handheld opened for input\n\ntrackpod-sim in:to-handheld opened for output\n'
 
-# check NAME COMMAND...: one check, passed when the command succeeds.
-check() {
-    local name=$1
-    shift
+check() {  # check NAME COMMAND...: one check, passed when the command succeeds.
+    local name=$1; shift
     if "$@"; then
         E2E_PASSED=$((E2E_PASSED + 1)); echo "ok: $name"
     else
@@ -26,13 +21,10 @@ sent_whole() { [ "$TP_STATUS" -eq 0 ] && cmp -s "$1" "$2"; }  # sent_whole SENT 
 make_file() { { printf "\\x$2"; head -c $(($3 - 1)) /dev/urandom; } >"$WORK/$1"; }
 
 # A sanitizer report in a program's standard error fails the run that printed it.
-no_sanitizer_report() {
-    if grep -qE 'Sanitizer|runtime error:' "$2" 2>/dev/null; then check "$1: sanitizer report" false; fi
-}
+no_sanitizer_report() { ! grep -qE 'Sanitizer|runtime error:' "$2" 2>/dev/null || check "$1: sanitizer report" false; }
 after_sim_stop() { no_sanitizer_report "trackpod-sim" "$WORK/sim.err"; }
 
-# tp ARGS... <input: runs tpmidi01; output in $WORK/out, status in $TP_STATUS.
-tp() {
+tp() {  # tp ARGS... <input: runs tpmidi01; output in $WORK/out, status in $TP_STATUS.
     timeout 120 "$TPMIDI" "$@" >"$WORK/out" 2>"$WORK/err"
     TP_STATUS=$?
     no_sanitizer_report "tpmidi01 $*" "$WORK/err"

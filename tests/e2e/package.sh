@@ -5,9 +5,8 @@
 
 (cd "$3" && cpack -G DEB -B "$WORK/pkg" >"$WORK/cpack.log" 2>&1)
 deb=$(ls "$WORK"/pkg/tpmidi01_*.deb 2>/dev/null | head -n 1)
-check "the package builds" test -n "$deb"
-[ -n "$deb" ] || { cat "$WORK/cpack.log"; e2e_finish; exit 1; }
-check "it depends on the RtMidi runtime" sh -c "dpkg-deb -f '$deb' Depends | grep -q librtmidi6"
+[ -n "$deb" ] || { cat "$WORK/cpack.log"; check "the package builds" false; e2e_finish; exit 1; }
+check "the package builds and depends on the RtMidi runtime" sh -c "dpkg-deb -f '$deb' Depends | grep -q librtmidi6"
 root="$WORK/root"
 dpkg -x "$deb" "$root"
 check "it installs both programs and manual pages" ls "$root"/usr/bin/{tpmidi01,trackpod-sim} \

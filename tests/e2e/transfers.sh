@@ -21,12 +21,10 @@ sim_stop
 check "multiboot: the console accepted the image" \
     grep -q "multiboot image accepted: decrypted, checksum right" "$WORK/sim.out"
 check "multiboot: the decrypted image is the file" cmp -s "$WORK/game.gba" "$WORK/image"
-check "multiboot: complete" grep -qF "After a successful update, trackpod will re-start." "$WORK/out"
 
 make_file sent.tp2 24 3000
 sim_start --bank "$WORK/sent.tp2"
 tp -receive "$WORK/received.tp2" </dev/null
 sim_stop
 check "receive: the file equals the bank" sent_whole "$WORK/sent.tp2" "$WORK/received.tp2"
-check "receive: done" same_text "$OPENED"$'Ready to receive data.\n\n1k saved \r2k saved \r2k saved... done.\n\n' "$WORK/out"
 e2e_finish

@@ -1,8 +1,6 @@
-// Shared by the fuzz targets: a fresh program state whose MIDI input is the fuzz
-// input, cut into messages (a length byte, 0 to 31, then that many bytes, again and
-// again), each handed over in a vector of exactly its size, so that a read past its
-// end lands in the sanitizer's red zone. Once the input is used up, polls find
-// nothing; after `silence` of them the run is abandoned by throwing OutOfInput.
+// Shared by the fuzz targets: a fresh state whose MIDI input is the fuzz input cut into
+// messages (a length byte, 0 to 31, then the bytes), each in a vector of exactly its size
+// so that a read past its end hits the red zone; after the input, `silence` empty polls.
 #pragma once
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// Arbitrary delay arguments: the delay is the low byte of the number as the C
-// library reads it, clamped to 32 bits.
+// Arbitrary delay arguments: the low byte of the number as strtoll reads it, clamped to 32 bits.
 #include <climits>
 #include <cstdlib>
 

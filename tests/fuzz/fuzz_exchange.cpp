@@ -1,5 +1,4 @@
-// Arbitrary answers to exchangeByte, exchangeWord and sendBlock: each exchange ends on
-// an answer with its number or keeps waiting, and never reads past a message.
+// Arbitrary answers to the exchanges: each ends on its number or waits, and never reads past a message.
 #include "feed.h"
 #include "link/link.h"
 
