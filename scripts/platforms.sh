@@ -16,12 +16,17 @@ deps=$top/build-deps
 jobs=$(nproc)
 mkdir -p "$deps"
 
+PASSED=0
 FAILED=0
 step() { echo "platforms: $*"; }
 check() {  # check NAME COMMAND...
     local name=$1
     shift
-    if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; FAILED=$((FAILED + 1)); fi
+    if "$@"; then
+        echo "ok: $name"; PASSED=$((PASSED + 1))
+    else
+        echo "FAIL: $name"; FAILED=$((FAILED + 1))
+    fi
 }
 
 rtmidi_source() {
@@ -34,6 +39,12 @@ rtmidi_source() {
     echo "$deps/src/rtmidi"
 }
 
+quietly() {  # quietly LOG COMMAND...: runs the command, showing its output only if it fails.
+    local log=$1
+    shift
+    "$@" >"$log" 2>&1 || { cat "$log"; echo "failed: $*"; exit 1; }
+}
+
 # build_dep NAME SOURCE PREFIX CMAKE_ARGS...: configures, builds and installs once.
 build_dep() {
     local name=$1 source=$2 prefix=$3
@@ -42,12 +53,9 @@ build_dep() {
     [ -f "$prefix/.$name-installed" ] && return 0
     step "building $name into $prefix"
     # No user package registry: RtMidi's CMake would write one.
-    if ! { cmake -S "$source" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-               -DCMAKE_EXPORT_NO_PACKAGE_REGISTRY=ON "$@" &&
-           cmake --build "$dir" -j"$jobs" --target install; } >"$log" 2>&1; then
-        cat "$log"
-        exit 1
-    fi
+    quietly "$log" cmake -S "$source" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_EXPORT_NO_PACKAGE_REGISTRY=ON "$@"
+    quietly "$log" cmake --build "$dir" -j"$jobs" --target install
     touch "$prefix/.$name-installed"
 }
 
@@ -61,9 +69,9 @@ windows() {
         -DRTMIDI_API_JACK=OFF -DRTMIDI_BUILD_TESTING=OFF
     build_dep googletest /usr/src/googletest "$prefix" "${cross[@]}" -DBUILD_GMOCK=OFF
     step "cross-building for Windows"
-    cmake -S . -B "$build" "${cross[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTPMIDI_WERROR=ON \
-        >/dev/null
-    cmake --build "$build" -j"$jobs"
+    quietly "$deps/windows-build.log" cmake -S . -B "$build" "${cross[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTPMIDI_WERROR=ON
+    quietly "$deps/windows-build.log" cmake --build "$build" -j"$jobs"
     unset PKG_CONFIG_LIBDIR
 
     local dlls
@@ -120,9 +128,9 @@ libcxx() {
     build_dep googletest /usr/src/googletest "$prefix" "${flags[@]}" -DBUILD_GMOCK=OFF
     step "building with clang and libc++"
     # The benchmark library on this machine is built against libstdc++.
-    cmake -S . -B "$build" "${flags[@]}" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTPMIDI_WERROR=ON -DTPMIDI_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$build" -j"$jobs"
+    quietly "$deps/libcxx-build.log" cmake -S . -B "$build" "${flags[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTPMIDI_WERROR=ON -DTPMIDI_BUILD_BENCH=OFF
+    quietly "$deps/libcxx-build.log" cmake --build "$build" -j"$jobs"
     unset PKG_CONFIG_LIBDIR
     check "unit tests with libc++" "$build/tests/unit_tests" --gtest_brief=1
 }
@@ -135,5 +143,5 @@ for t in "${targets[@]}"; do
         *) echo "unknown target: $t"; exit 2 ;;
     esac
 done
-[ "$FAILED" -eq 0 ] && echo "platforms: all checks passed" || echo "platforms: $FAILED checks failed"
+echo "platforms: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
