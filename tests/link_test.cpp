@@ -90,9 +90,9 @@ TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
 }
 
 TEST(DataPackets, MergedMessagesAreSplitInOrder) {
-    // One message too short to answer and the answer; then two answers.
-    const Bytes first = {0xF0, 0x7E, 0, 7, 2, 1, 0xF7, 0xF0, 0x7E, 0, 7, 2, 1, 1, 0, 0x10, 0, 0xF7};
-    const Bytes second = {0xF0, 0x7E, 0, 7, 2, 2, 1, 0, 0x20, 0, 0xF7, 0xF0, 0x7E, 0, 7, 2, 3, 1, 0, 0x30, 0, 0xF7};
+    // One message too short to answer and the answer; then two answers of the least length.
+    const Bytes first = {0xF0, 0x7E, 0, 7, 2, 1, 0xF7, 0xF0, 0x7E, 0, 7, 2, 1, 1, 0, 0x10, 0xF7};
+    const Bytes second = {0xF0, 0x7E, 0, 7, 2, 2, 1, 0, 0x20, 0xF7, 0xF0, 0x7E, 0, 7, 2, 3, 1, 0, 0x30, 0xF7};
     Scripted s({first, second});
     for (const std::uint8_t value : {0x10, 0x20, 0x30}) EXPECT_EQ(exchangeByte(s.st, 0), value);
     EXPECT_EQ(s.polls, 2u);

@@ -118,7 +118,7 @@ TEST(PortChoice, ByName) {
 }
 
 TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
-    Rig rig({}, "3\nabc\n-1\n\n 1 trailing words\n0\n");
+    Rig rig({}, "10\nabc\n-1\n\n +1 trailing words\n0\n");
     rig.inputPorts = {"A", "B", "C"};
     rig.outputPorts = {"Midi Through", "USB MIDI"};
     rig.run({"-getmidi"});
