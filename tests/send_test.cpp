@@ -91,6 +91,8 @@ TEST(SendFile, AFileArrivingInPiecesIsReadUpToTheBufferSize) {
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN);  // the reader stops after 262144 bytes
     const Bytes data = pattern(300000, 0x01);
+    const auto openFiles = [] { return std::distance(std::filesystem::directory_iterator("/dev/fd"), {}); };
+    const auto filesBefore = openFiles();
     std::thread writer([&] {
         std::ofstream out(pipe, std::ios::binary);
         for (std::size_t at = 0; at < data.size() && out; at += 1000) {
@@ -100,6 +102,7 @@ TEST(SendFile, AFileArrivingInPiecesIsReadUpToTheBufferSize) {
     ProgramState st;
     EXPECT_TRUE(loadFile(st, pipe.c_str()));
     writer.join();
+    EXPECT_EQ(openFiles(), filesBefore);
     EXPECT_EQ(st.dataLength, kFileBufferSize);
     EXPECT_EQ(st.fileBuffer, Bytes(data.begin(), data.begin() + kFileBufferSize));
 }
