@@ -118,13 +118,13 @@ TEST(PortChoice, ByName) {
 }
 
 TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
-    Rig rig({}, "10\nabc\n-1\n\n +1 trailing words\n0\n");
+    Rig rig({}, "3\n10\nabc\n-1\n\n +1 trailing words\n0\n");
     rig.inputPorts = {"A", "B", "C"};
     rig.outputPorts = {"Midi Through", "USB MIDI"};
     rig.run({"-getmidi"});
     const std::string prompt = "\nPlease choose a port number: ";
     EXPECT_EQ(rig.console.text, "\n  Input port #0: A\n  Input port #1: B\n  Input port #2: C\n" + prompt +
-                                 prompt + prompt + prompt + prompt +
+                                 prompt + prompt + prompt + prompt + prompt +
                                  "B opened for input\n\n  Output port #0: Midi Through\n"
                                  "  Output port #1: USB MIDI\n" + prompt +
                                  "Midi Through opened for output\n\nMIDI receive mode activated.\n\n");
