@@ -29,14 +29,14 @@ check() {  # check NAME COMMAND...
     fi
 }
 
+# Unpacks Debian's source of RtMidi once, into $RTMIDI_SOURCE. Called on its own, not
+# inside $(...), so that a failure ends the script.
+RTMIDI_SOURCE=$deps/src/rtmidi
 rtmidi_source() {
-    if [ ! -d "$deps/src/rtmidi" ]; then
-        rm -rf "$deps/src" && mkdir -p "$deps/src"
-        (cd "$deps/src" && apt-get source -qq rtmidi >/dev/null 2>&1) || {
-            echo "apt-get source rtmidi failed"; exit 1; }
-        mv "$deps/src"/rtmidi-*/ "$deps/src/rtmidi"
-    fi
-    echo "$deps/src/rtmidi"
+    [ -d "$RTMIDI_SOURCE" ] && return 0
+    rm -rf "$deps/src" && mkdir -p "$deps/src"
+    (cd "$deps/src" && apt-get source -qq rtmidi >/dev/null 2>&1) || { echo "apt-get source rtmidi failed"; exit 1; }
+    mv "$deps/src"/rtmidi-*/ "$RTMIDI_SOURCE"
 }
 
 quietly() {  # quietly LOG COMMAND...: runs the command, showing its output only if it fails.
@@ -65,7 +65,8 @@ windows() {
                  -DCMAKE_FIND_ROOT_PATH="$prefix")
     # The host's pkg-config would hand the Linux RtMidi to the cross build.
     export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
-    build_dep rtmidi "$(rtmidi_source)" "$prefix" "${cross[@]}" -DBUILD_SHARED_LIBS=OFF \
+    rtmidi_source
+    build_dep rtmidi "$RTMIDI_SOURCE" "$prefix" "${cross[@]}" -DBUILD_SHARED_LIBS=OFF \
         -DRTMIDI_API_JACK=OFF -DRTMIDI_BUILD_TESTING=OFF
     build_dep googletest /usr/src/googletest "$prefix" "${cross[@]}" -DBUILD_GMOCK=OFF
     step "cross-building for Windows"
@@ -123,7 +124,8 @@ libcxx() {
     export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
     # Shared: a static RtMidi would not carry its private dependencies. No MIDI
     # system: the unit tests never reach one.
-    build_dep rtmidi "$(rtmidi_source)" "$prefix" "${flags[@]}" -DBUILD_SHARED_LIBS=ON \
+    rtmidi_source
+    build_dep rtmidi "$RTMIDI_SOURCE" "$prefix" "${flags[@]}" -DBUILD_SHARED_LIBS=ON \
         -DRTMIDI_API_JACK=OFF -DRTMIDI_API_ALSA=OFF -DRTMIDI_BUILD_TESTING=OFF
     build_dep googletest /usr/src/googletest "$prefix" "${flags[@]}" -DBUILD_GMOCK=OFF
     step "building with clang and libc++"
