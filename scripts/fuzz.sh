@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (AddressSanitizer and UBSan on) and runs
+# Builds the libFuzzer targets with clang (AddressSanitizer with the vector
+# annotations, and UBSan), proves with the canary that they are on, and runs
 # each for a bounded time, starting from the seed corpus in tests/fuzz/corpus.
 #   scripts/fuzz.sh [seconds per target, default 20]
 set -euo pipefail
@@ -8,6 +9,7 @@ seconds=${1:-20}
 bash scripts/setup.sh
 CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DTPMIDI_FUZZ=ON -DTPMIDI_WERROR=ON -DTPMIDI_BUILD_TESTS=OFF \
     -DTPMIDI_BUILD_BENCH=OFF >/dev/null
+bash scripts/sanitizer-canary.sh build-fuzz past-block past-size signed
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0

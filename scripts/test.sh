@@ -25,6 +25,8 @@ run_suite() {  # run_suite BUILD_DIR [cmake options...]
 echo "=== test suite"
 run_suite build -DTPMIDI_WERROR=ON
 echo "=== test suite built with clang, under AddressSanitizer and UndefinedBehaviorSanitizer"
+CC=clang CXX=clang++ bash scripts/build.sh build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_WERROR=ON
+bash scripts/sanitizer-canary.sh build-asan past-block signed
 CC=clang CXX=clang++ run_suite build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_WERROR=ON
 echo "=== fuzzing"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
