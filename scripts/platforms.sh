@@ -114,6 +114,8 @@ windows() {
     for f in tpmidi01.exe README.md tpmidi01.txt; do
         check "the zip holds $f" grep -q "/$f\$" "$scratch/zip.txt"
     done
+    check "the manual page as text shows the file name жук.tp2 as written" \
+        grep -q "жук\.tp2" "$build/tpmidi01.txt"
 }
 
 libcxx() {
