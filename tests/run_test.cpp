@@ -87,6 +87,18 @@ TEST(ModeSwitches, DelayArgument) {
         rig.run(args);
         EXPECT_EQ(rig.sends().at(0).substr(30, 2), byte) << args.size();
     }
+    // A delay byte of 128 or more would be a status byte inside the message: nothing
+    // is sent, one line says why, and the run ends as usual. 127 still goes out.
+    for (const auto& [delay, sent] : {std::make_pair("-1", false), std::make_pair("  -7x", false),
+                                      std::make_pair("128", false), std::make_pair("127", true)}) {
+        Rig rig;
+        rig.run({"-MIDI", delay});
+        EXPECT_EQ(rig.sends().size(), sent ? 1u : 0u) << delay;
+        if (!sent) {
+            EXPECT_EQ(rig.console.text,
+                      kPortsOpened + "\nThe delay must be between 0 and 127; nothing was sent.\n\n");
+        }
+    }
 }
 
 TEST(ModeSwitches, TheFirstMessageDecides) {

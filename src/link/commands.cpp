@@ -63,6 +63,13 @@ void switchSync(ProgramState& st, bool permanent) {
 }
 
 void switchMidi(ProgramState& st, bool permanent) {
+    // A byte of 128 or more inside a System Exclusive message is a status byte: the
+    // interface or the handheld would cut the command short and never answer.
+    if (st.delay > 0x7F) {
+        writeLine(st, "");
+        writeLine(st, "The delay must be between 0 and 127; nothing was sent.");
+        return;
+    }
     st.inMessage.clear();
     pause(st, 500);
     sendCommand(st, permanent ? Command::MidiPermanent : Command::Midi, st.delay);

@@ -9,6 +9,10 @@ sim_start --log "$WORK/wire.log"
 tp -MIDI 30 </dev/null
 check "-MIDI 30: console" same_text "$OPENED"$'\nMIDI mode activated permanently.\n\n' "$WORK/out"
 check "-MIDI 30: on the wire" grep -qx "F0 7E 54 07 01 00 54 50 44 4D 1E 00 F7" "$WORK/wire.log"
+lines=$(wc -l <"$WORK/wire.log")
+tp -midi "  -7x" </dev/null
+check "-midi 249: refused, nothing on the wire" sh -c "[ $TP_STATUS -eq 0 ] && [ \$(wc -l <'$WORK/wire.log') -eq $lines ]"
+check "-midi 249: console" same_text "$OPENED"$'\nThe delay must be between 0 and 127; nothing was sent.\n\n' "$WORK/out"
 
 # RtMidi's JACK output can crash at exit; many runs in a row would show it.
 crashes=0
