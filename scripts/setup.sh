@@ -3,11 +3,16 @@
 #   scripts/setup.sh             what the build, the tests and the demo need
 #   scripts/setup.sh platforms   also the Windows cross build (MinGW-w64, Wine) and
 #                                the libc++ build, and a source entry for apt-get source
+#   scripts/setup.sh vm          also scripts/vm-run's VM (qemu, busybox), and its
+#                                kernel and initramfs cached in build-deps/vm
 set -euo pipefail
 packages=(g++ clang libclang-rt-14-dev cmake make pkg-config librtmidi-dev jackd2 libgtest-dev
           libbenchmark-dev)
 if [ "${1:-}" == "platforms" ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine64 libc++-dev libc++abi-dev dpkg-dev groff-base)
+fi
+if [ "${1:-}" == "vm" ]; then
+    packages+=(qemu-system-x86 busybox-static binutils)
 fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -31,6 +36,11 @@ done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
     $sudo apt-get update -qq
 fi
-[ ${#missing[@]} -eq 0 ] && exit 0
-echo "Installing: ${missing[*]}"
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+vm=$(dirname "$0")/vm-run
+if [ "${1:-}" == "vm" ] && ! bash "$vm" --ready; then
+    bash "$vm" --prepare
+fi
