@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@
 #include "app/rtmidi_binding.h"
 #include "handheld.h"
 #include "platform/platform.h"
+#include "rawmidi.h"
 
 namespace {
 
@@ -65,6 +67,11 @@ const char* kHelp =
     "  --gba-wait N       tries before the console answers the first 0x6202 (default 1)\n"
     "  --gba-end N|never  0x65 tries before the console confirms the end (default 1)\n"
     "  --name NAME        client name prefix (default trackpod-sim)\n"
+    "  --raw-midi DEVICE  no virtual ports: serve the byte stream of a raw MIDI\n"
+    "                     device (Linux: /dev/snd/midiC1D0 of an snd-virmidi card),\n"
+    "                     as a handheld behind a MIDI interface\n"
+    "  --cable-pace       with --raw-midi, take and send every byte at the MIDI\n"
+    "                     cable's rate (320 us a byte)\n"
     "  --help             this text\n";
 
 Message strayMessage(const std::string& kind) {
@@ -90,8 +97,9 @@ bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
 
 struct Options {
     HandheldConfig config;
-    std::string save, gbaSave, log, name = "trackpod-sim";
+    std::string save, gbaSave, log, name = "trackpod-sim", rawDevice;
     unsigned paceUs = 1000;
+    bool cablePace = false;
 };
 
 unsigned number(const char* text) { return static_cast<unsigned>(std::stoul(text, nullptr, 0)); }
@@ -145,30 +153,47 @@ void parse(const std::vector<std::string>& args, Options& o) {
             o.config.gba.endTries = v == "never" ? -1 : static_cast<int>(number(v.c_str()));
         } else if (arg == "--name") {
             o.name = value();
+        } else if (arg == "--raw-midi") {
+            o.rawDevice = value();
+        } else if (arg == "--cable-pace") {
+            o.cablePace = true;
         } else {
             throw std::invalid_argument("unknown option " + arg + " (see --help)");
         }
     }
 }
 
-}  // namespace
+// What a run served, for the summary.
+struct Served {
+    unsigned streamed = 0;
+    std::chrono::steady_clock::time_point firstPacket, lastPacket;
+};
 
-int main(int argc, char** argv) {
-    Options options;
-    try {
-        parse(programArguments(argc, argv), options);
-    } catch (const std::exception& e) {
-        std::cerr << "trackpod-sim: " << e.what() << "\n";
-        return 2;
+// One message from the program: logged, handed to the handheld, and its answers sent.
+void serve(const Message& message, Handheld& handheld, const Options& options, std::ofstream& log,
+           Served& served, const std::function<void(const Message&)>& send) {
+    if (log.is_open()) log << hexLine(message) << std::endl;
+    const unsigned packetsBefore = handheld.dataPackets();
+    handheld.receive(message);
+    if (handheld.dataPackets() != packetsBefore) {
+        served.lastPacket = std::chrono::steady_clock::now();
+        if (packetsBefore == 0) served.firstPacket = served.lastPacket;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    Outgoing outgoing;
+    while (!stopRequested && handheld.take(outgoing)) {
+        if (outgoing.streamed) {
+            // A real cable carries one message per 3.5 ms; the program's input
+            // queue holds 99, so an unpaced stream would lose bytes.
+            std::this_thread::sleep_for(std::chrono::microseconds(options.paceUs));
+            ++served.streamed;
+        }
+        send(outgoing.bytes);
+    }
+}
 
-    Handheld handheld(options.config);
+// The handheld on virtual ports of the MIDI library's own system.
+int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
     Inbox inbox;
-    std::ofstream log;
-    if (!options.log.empty()) log.open(std::filesystem::u8path(options.log));
-
     RtMidiOut* out = nullptr;
     RtMidiIn* in = nullptr;
     try {
@@ -192,11 +217,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "trackpod-sim ready on " << RtMidi::getApiDisplayName(out->getCurrentApi())
               << std::endl;
-
-    unsigned streamed = 0;
-    std::chrono::steady_clock::time_point firstPacket, lastPacket;
     Message message;
-    Outgoing outgoing;
     while (!stopRequested) {
         {
             std::unique_lock<std::mutex> lock(inbox.mutex);
@@ -206,37 +227,65 @@ int main(int argc, char** argv) {
             message.swap(inbox.messages.front());
             inbox.messages.pop_front();
         }
-        if (log.is_open()) log << hexLine(message) << std::endl;
-        const unsigned packetsBefore = handheld.dataPackets();
-        handheld.receive(message);
-        if (handheld.dataPackets() != packetsBefore) {
-            lastPacket = std::chrono::steady_clock::now();
-            if (packetsBefore == 0) firstPacket = lastPacket;
-        }
-        while (!stopRequested && handheld.take(outgoing)) {
-            if (outgoing.streamed) {
-                // A real cable carries one message per 3.5 ms; the program's input
-                // queue holds 99, so an unpaced stream would lose bytes.
-                std::this_thread::sleep_for(std::chrono::microseconds(options.paceUs));
-                ++streamed;
-            }
-            out->sendMessage(&outgoing.bytes);
-        }
+        serve(message, handheld, options, log, served,
+              [&](const Message& m) { out->sendMessage(&m); });
     }
-
     in->cancelCallback();
     deleteRtMidi(in);
     deleteRtMidi(out);
+    return 0;
+}
+
+// The handheld behind a MIDI interface: the byte stream of a raw MIDI device.
+int serveRawMidi(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
+    try {
+        RawMidi cable(options.rawDevice, options.cablePace);
+        std::cout << "trackpod-sim ready on " << options.rawDevice
+                  << (options.cablePace ? " at cable pace" : "") << std::endl;
+        Message message;
+        while (!stopRequested) {
+            if (cable.next(message, std::chrono::milliseconds(50))) {
+                serve(message, handheld, options, log, served, [&](const Message& m) { cable.send(m); });
+            }
+        }
+    } catch (const std::runtime_error& e) {
+        std::cerr << "trackpod-sim: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        parse(programArguments(argc, argv), options);
+    } catch (const std::exception& e) {
+        std::cerr << "trackpod-sim: " << e.what() << "\n";
+        return 2;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    Handheld handheld(options.config);
+    std::ofstream log;
+    if (!options.log.empty()) log.open(std::filesystem::u8path(options.log));
+    Served served;
+    const int status = options.rawDevice.empty() ? serveVirtualPorts(handheld, options, log, served)
+                                                 : serveRawMidi(handheld, options, log, served);
+    if (status != 0) return status;
+
     if (!options.save.empty() && !writeFile(options.save, handheld.uploaded())) {
         std::cerr << "trackpod-sim: cannot write " << options.save << "\n";
     }
     if (!options.gbaSave.empty() && !writeFile(options.gbaSave, handheld.gba().image())) {
         std::cerr << "trackpod-sim: cannot write " << options.gbaSave << "\n";
     }
-    std::cout << "trackpod-sim: " << handheld.summary() << ", " << streamed
+    std::cout << "trackpod-sim: " << handheld.summary() << ", " << served.streamed
               << " bank bytes sent\n";
     if (handheld.dataPackets() > 1) {
-        const double span = std::chrono::duration<double>(lastPacket - firstPacket).count();
+        const double span = std::chrono::duration<double>(served.lastPacket - served.firstPacket).count();
         std::cout << "trackpod-sim: data packets " << handheld.dataPackets() << " in " << span
                   << " s, " << span * 1e6 / (handheld.dataPackets() - 1) << " us each\n";
     }
