@@ -32,7 +32,7 @@ CC=clang CXX=clang++ run_suite build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_WERROR=O
 echo "=== end to end over the ALSA sequencer, in a VM with Debian's kernel"
 bash scripts/setup.sh vm
 bash scripts/vm-run --timeout 60 true || { echo "the VM did not boot" >&2; exit 1; }
-for script in modes transfers faults; do
+for script in modes transfers faults card; do
     echo "--- e2e_$script over ALSA"
     E2E_TRANSPORT=alsa bash scripts/vm-run --timeout 600 \
         bash tests/e2e/$script.sh build/tpmidi01 build/trackpod-sim
