@@ -205,8 +205,10 @@ int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream&
         // warns: fail at once instead of serving nothing.
         throwLibraryErrors(*in);
         throwLibraryErrors(*out);
-        in->openVirtualPort("to-handheld");
-        out->openVirtualPort("from-handheld");
+        // The ports' own names begin with the client's too: WinMM (Wine's driver over
+        // ALSA) shows a port's name without its client's.
+        in->openVirtualPort(options.name + " to-handheld");
+        out->openVirtualPort(options.name + " from-handheld");
         in->setErrorCallback(nullptr, nullptr);
         out->setErrorCallback(nullptr, nullptr);
     } catch (const RtMidiError& e) {
