@@ -116,6 +116,18 @@ windows() {
     done
     check "the manual page as text shows the file name жук.tp2 as written" \
         grep -q "жук\.tp2" "$build/tpmidi01.txt"
+
+    # Over WinMM: Wine's driver maps the ALSA sequencer's ports to MIDI devices, so
+    # the VM's sequencer gives the Windows build a MIDI system to run on.
+    step "tpmidi01.exe over WinMM under Wine, in the VM, against the simulator over ALSA"
+    bash "$top/scripts/setup.sh" vm
+    [ -x "$top/build/trackpod-sim" ] || bash "$top/scripts/build.sh" build >/dev/null
+    local script
+    for script in wine modes transfers; do
+        if E2E_TRANSPORT=alsa bash "$top/scripts/vm-run" --timeout 900 bash "$top/tests/e2e/$script.sh" \
+                "$build/tpmidi01.exe" "$top/build/trackpod-sim" | sed 's/^/    /'; then status=0; else status=$?; fi
+        check "e2e_$script with tpmidi01.exe over WinMM under Wine" test "$status" -eq 0
+    done
 }
 
 libcxx() {

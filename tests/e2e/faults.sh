@@ -61,12 +61,7 @@ tp -sync <&-
 check "port prompt with standard input closed: asked, status 0, nothing on the wire" \
     sh -c "grep -q 'Please choose a port number: ' '$WORK/out' && [ $TP_STATUS -eq 0 ] && [ ! -s '$WORK/wire.log' ]"
 
-# The same ports chosen by number at the prompt, as for an interface whose name does
-# not begin with "trackpod": the numbers are read off the lists the program shows.
-port_number() { sed -n "s/^  $1 port #\([0-9]*\): other-sim .*/\1/p" "$WORK/out"; }
-answers=$(port_number Input)
-tp -sync <<<"$answers"
-[ -n "$(port_number Output)" ] && answers+=$'\n'$(port_number Output) && tp -sync <<<"$answers"
+tp_at_prompt -sync
 sim_stop
-check "ports chosen at the prompt ($(echo $answers)): sync mode" grep -q "^Sync mode activated.$" "$WORK/out"
+check "ports chosen at the prompt ($(echo $ANSWERS)): sync mode" grep -q "^Sync mode activated.$" "$WORK/out"
 e2e_finish
