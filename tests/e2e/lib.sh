@@ -92,10 +92,13 @@ ports_unnumbered() {
     return 0
 }
 # The input ports of the VM's sequencer when no simulator runs, as the program lists them.
+# Under Wine a line end follows the prompt when input ends there.
 if [ -n "$WINE" ]; then
     LISTED_INPUTS=$'  Input port #0: Midi Through Port-0 0\n  Input port #1: VirMIDI 0-0 1\n'
+    PROMPT_AT_END=$'Please choose a port number: \n'
 else
     LISTED_INPUTS=$'  Input port #0: Midi Through:Midi Through Port-0 14:0\n  Input port #1: Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0\n'
+    PROMPT_AT_END='Please choose a port number: '
 fi
 transport_start() {
     case $E2E_TRANSPORT in
