@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# End to end through a MIDI card, as with real hardware (ALSA only, in scripts/vm-run's
-# guest): the simulator serves the raw byte stream of an snd-virmidi card, and
-# tpmidi01 reaches it through the card's sequencer port, which the kernel turns into
-# that stream. Its name does not begin with "trackpod": the ports are chosen at the
-# prompt, by number. (The program's own input is listed among the outputs: ALSA
-# lists every port that can be written to.)
+# End to end through a MIDI card, as with real hardware (ALSA, in scripts/vm-run's
+# guest): the simulator serves the raw byte stream of an snd-virmidi card; tpmidi01
+# reaches it through the card's sequencer port, chosen at the prompt by number.
+# (ALSA lists the program's own input among the outputs.)
 . "$(dirname "$0")/lib.sh"
 [ "$E2E_TRANSPORT" == alsa ] || { echo "card.sh runs over ALSA only"; exit 1; }
 device=/dev/snd/midiC0D0
 CARD="Virtual Raw MIDI 0-0:VirMIDI 0-0"
-LISTED="  Input port #0: Midi Through:Midi Through Port-0 14:0
-  Input port #1: $CARD 16:0
-
+LISTED="$LISTED_INPUTS
 Please choose a port number: $CARD opened for input
 
   Output port #0: Midi Through:Midi Through Port-0 14:0

@@ -1,37 +1,10 @@
 # Shared by the end-to-end scripts (arguments: TPMIDI SIM): the real tpmidi01 against
 # the simulator program over a real MIDI system, and a tally of checks. The MIDI
-# system is the harness's choice, E2E_TRANSPORT: jack (a private JACK server, the
-# default) or alsa (the ALSA sequencer; inside scripts/vm-run's guest).
+# system is the harness's choice (scripts/transport.sh).
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/jack-sim.sh"
 TPMIDI=$1 SIM=$2 E2E_PASSED=0 E2E_FAILED=0
-E2E_TRANSPORT=${E2E_TRANSPORT:-jack}
-REPEAT_RUNS=25
-OPENED=$'\ntrackpod-sim out:trackpod-sim from-handheld opened for input\n\ntrackpod-sim in:trackpod-sim to-handheld opened for output\n'
-TPMIDI_RUN=("$TPMIDI")
-WINE="" WINE_CRASHES=0 WINE_RUNS=0
-if [[ $TPMIDI == *.exe ]]; then
-    # The Windows build under Wine, whose WinMM driver maps the ALSA sequencer's ports
-    # to MIDI devices. Run from the guest's tmpfs: Wine cannot map an image from 9p.
-    WINE=/usr/lib/wine/wine64
-    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-    export WINEPREFIX=${WINEPREFIX:-$(cd "$(dirname "$TPMIDI")" && pwd)/wine}
-    cp "$TPMIDI" "$WORK/tpmidi01.exe"
-    TPMIDI_RUN=("$WINE" "$WORK/tpmidi01.exe")
-    /usr/lib/wine/wineserver -p  # one server for every run: each start costs seconds here
-    OPENED=$'\ntrackpod-sim from-handheld opened for input\n\ntrackpod-sim to-handheld opened for output\n'
-fi
-# Wine's WinMM driver ends every process that used it with SIGSEGV after its last
-# line (tests/e2e/wine.sh shows it with a program that only counts the devices). A
-# run that printed its last line and then died so counts as status 0, and is tallied.
-wine_exit_crash() {
-    WINE_RUNS=$((WINE_RUNS + 1))
-    if [ "$TP_STATUS" -eq 139 ] && [ "$(tail -c 1 "$WORK/out" | od -An -c | tr -d ' ')" == '\n' ]; then
-        WINE_CRASHES=$((WINE_CRASHES + 1))
-        TP_STATUS=0
-    fi
-}
-
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/transport.sh"
 check() {  # check NAME COMMAND...: one check, passed when the command succeeds.
     local name=$1; shift
     if "$@"; then
@@ -52,15 +25,7 @@ no_sanitizer_report() { ! grep -qE 'Sanitizer|runtime error:' "$2" 2>/dev/null |
 after_sim_stop() { no_sanitizer_report "trackpod-sim" "$WORK/sim.err"; }
 
 tp() {  # tp ARGS... <input: runs tpmidi01; output in $WORK/out, status in $TP_STATUS.
-    # In a shell of its own, which reports a death by signal (Wine's) to /dev/null.
-    (timeout 300 "${TPMIDI_RUN[@]}" "$@" >"$WORK/out" 2>"$WORK/err"; exit $?) 2>/dev/null
-    TP_STATUS=$?
-    if [ -n "$WINE" ]; then
-        # msvcrt's console writes "\n" as "\r\n".
-        sed -i 's/\r$//' "$WORK/out"
-        wine_exit_crash
-    fi
-    ports_unnumbered "$WORK/out"
+    run_tpmidi "$@"
     no_sanitizer_report "tpmidi01 $*" "$WORK/err"
 }
 
@@ -84,34 +49,4 @@ e2e_finish() {
     [ "$E2E_FAILED" -eq 0 ] && [ "$E2E_PASSED" -gt 0 ]
 }
 
-# ALSA names a port "client:port" followed by its client and port numbers, which
-# depend on what else runs, and RtMidi's WinMM backend adds the device's number; the
-# checks compare the names of the ports opened without them.
-ports_unnumbered() {
-    [ "$E2E_TRANSPORT" == alsa ] && sed -i -E 's/ [0-9]+(:[0-9]+)?( opened for (in|out)put)$/\2/' "$1"
-    return 0
-}
-# The input ports of the VM's sequencer when no simulator runs, as the program lists them.
-# Under Wine a line end follows the prompt when input ends there.
-if [ -n "$WINE" ]; then
-    LISTED_INPUTS=$'  Input port #0: Midi Through Port-0 0\n  Input port #1: VirMIDI 0-0 1\n'
-    PROMPT_AT_END=$'Please choose a port number: \n'
-else
-    LISTED_INPUTS=$'  Input port #0: Midi Through:Midi Through Port-0 14:0\n  Input port #1: Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0\n'
-    PROMPT_AT_END='Please choose a port number: '
-fi
-transport_start() {
-    case $E2E_TRANSPORT in
-        jack) jack_start ;;
-        alsa)
-            REPEAT_RUNS=3  # the crash that 25 runs look for is JACK's
-            trap 'jack_cleanup; [ -z "$WINE" ] || /usr/lib/wine/wineserver -k 2>/dev/null' EXIT
-            [ -e /dev/snd/seq ] || { echo "E2E_TRANSPORT=alsa, but there is no /dev/snd/seq"; exit 1; } ;;
-        *) echo "unknown E2E_TRANSPORT $E2E_TRANSPORT"; exit 1 ;;
-    esac
-}
-# A fresh MIDI system after a client was killed without closing (see jack_restart).
-transport_restart() {
-    if [ "$E2E_TRANSPORT" == jack ]; then jack_restart; else sim_stop; fi
-}
 transport_start

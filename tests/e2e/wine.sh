@@ -6,18 +6,14 @@
 # TPMIDI_EXE SIM (over ALSA, in scripts/vm-run's guest).
 . "$(dirname "$0")/lib.sh"
 [ -n "$WINE" ] || { echo "wine.sh wants tpmidi01.exe"; exit 1; }
-cp "$(dirname "$TPMIDI")/winmm_minimal.exe" "$WORK/"
-minimal() {  # minimal STEP: runs winmm_minimal.exe STEP; status in $STATUS
-    ("$WINE" "$WORK/winmm_minimal.exe" "$1" </dev/null >"$WORK/out" 2>"$WORK/err"; exit $?) 2>/dev/null
-    STATUS=$?
-    grep -q "^$1: done" "$WORK/out"
-}
+cp "$(dirname "$TPMIDI")/bench/winmm_minimal.exe" "$WORK/"
 sim_start
 for row in none:0 count:139 open:139; do
     IFS=: read -r step expected <<<"$row"
-    minimal "$step"
+    ("$WINE" "$WORK/winmm_minimal.exe" "$step" </dev/null >"$WORK/out" 2>"$WORK/err"; exit $?) 2>/dev/null
+    STATUS=$?
     check "winmm_minimal $step: its last line, then status $STATUS (Wine's crash at exit: 139)" \
-        test $? -eq 0 -a "$STATUS" -eq "$expected"
+        sh -c "grep -q '^$step: done' '$WORK/out' && [ $STATUS -eq $expected ]"
 done
 sim_stop
 
