@@ -53,13 +53,11 @@ wine_exit_crash() {
 }
 
 # The input ports of the VM's sequencer when no simulator runs, as the program lists
-# them. Under Wine a line end follows the prompt when input ends there.
+# them.
 if [ -n "$WINE" ]; then
     LISTED_INPUTS=$'  Input port #0: Midi Through Port-0 0\n  Input port #1: VirMIDI 0-0 1\n'
-    PROMPT_AT_END=$'Please choose a port number: \n'
 else
     LISTED_INPUTS=$'  Input port #0: Midi Through:Midi Through Port-0 14:0\n  Input port #1: Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0\n'
-    PROMPT_AT_END='Please choose a port number: '
 fi
 
 transport_start() {

@@ -6,8 +6,8 @@ tp </dev/null
 if [ "$E2E_TRANSPORT" == jack ]; then
     check "no ports: only the input message, status 0" same_text $'\nNo input ports available!\n' "$WORK/out"
 else  # the guest's sequencer has "Midi Through" and a virtual card, as a desktop's has
-    check "no trackpod port: the ports listed and asked for, status 0" same_text \
-        $'\n'"$LISTED_INPUTS"$'\n'"$PROMPT_AT_END" "$WORK/out"
+    check "no trackpod port: the ports listed and asked for; at end of input a line end, status 0" same_text \
+        $'\n'"$LISTED_INPUTS"$'\nPlease choose a port number: \n' "$WORK/out"
 fi
 
 sim_start --log "$WORK/wire.log"
