@@ -128,7 +128,7 @@ void BM_multibootChecksumAndEncryption(benchmark::State& state) {
     Bytes image(kFileBufferSize);
     for (std::uint32_t i = 0; i < kFileBufferSize; ++i) image[i] = static_cast<std::uint8_t>(i * 37);
     for (auto _ : state) {
-        std::uint32_t crc = kMultibootCrcStart;
+        std::uint32_t crc = wire::multiboot::kCrcStart;
         std::uint32_t seed = multibootSeed(0x5A);
         std::uint32_t sink = 0;
         for (std::uint32_t offset = 0xC0; offset < kFileBufferSize; offset += 4) {

@@ -2,10 +2,17 @@
 
 #include <cstdio>
 
+#include "link/protocol.h"
+
+using namespace wire::multiboot;
+
 namespace {
 
-constexpr std::uint32_t kImageSize = 0x40000;
-constexpr std::uint32_t kBodyStart = 0xC0;
+constexpr std::uint32_t kBodyStart = kHeaderSize;
+// The high half of the console's answers: 0x7202 up to the header's end, then 0x73
+// with the client byte.
+constexpr std::uint32_t kBeforeHandshake = 0x72020000;
+constexpr std::uint32_t kAfterHandshake = 0x73000000;
 constexpr std::uint32_t kBlocks = (kImageSize - kBodyStart) / 16;
 
 // The boot code's checksum: per bit, shift out the low bit and fold in 0xC37B when
@@ -15,7 +22,7 @@ std::uint32_t crcOver(std::uint32_t crc, std::uint32_t data) {
         const bool differ = ((crc ^ data) & 1u) != 0;
         crc >>= 1;
         data >>= 1;
-        if (differ) crc ^= 0xC37Bu;
+        if (differ) crc ^= kCrcPolynomial;
     }
     return crc;
 }
@@ -37,68 +44,70 @@ void GbaModel::problem(const std::string& text) {
 std::uint32_t GbaModel::exchange(std::uint32_t word) {
     switch (phase_) {
         case Phase::Waiting:
-            if (word != 0x6202) return 0;
+            if (word != kWaitCommand) return 0;
             if (++waitExchanges_ < config_.waitTries) return 0;
             phase_ = Phase::Connected;
-            return 0x72026202u;
+            return kWaitAnswer;
         case Phase::Connected:
-            if (word == 0x6202) {
+            if (word == kWaitCommand) {
                 ++waitExchanges_;
-                return 0x72026202u;
+                return kWaitAnswer;
             }
-            if (word != 0x6102) problem("expected 0x6102 before the header, got " + hex(word));
+            if (word != kHeaderCommand) problem("expected 0x6102 before the header, got " + hex(word));
             phase_ = Phase::Header;
-            return 0x72026102u;
+            return kBeforeHandshake | kHeaderCommand;
         case Phase::Header:
             if (word > 0xFFFF) problem("header halfword out of range: " + hex(word));
             image_[2 * headerHalfwords_] = static_cast<std::uint8_t>(word);
             image_[2 * headerHalfwords_ + 1] = static_cast<std::uint8_t>(word >> 8);
-            if (++headerHalfwords_ == 96) phase_ = Phase::Handshake;
-            return 0x7202u << 16;
+            if (++headerHalfwords_ == kHeaderSize / 2) phase_ = Phase::Handshake;
+            return kBeforeHandshake;
         case Phase::Handshake: {
             const std::uint32_t cc = config_.clientByte;
-            if (word == 0x6200 || word == 0x6202) return 0x72020000u | word;
-            if (word == 0x63D1) {
+            if (word == kHeaderDone || word == kWaitCommand) return kBeforeHandshake | word;
+            if (word == kClientQuery) {
                 ++clientQueries_;
-                return 0x73000000u | (cc << 16) | 0x63D1;
+                return kAfterHandshake | (cc << 16) | kClientQuery;
             }
-            const std::uint32_t hh = (cc + 0x0F) & 0xFF;
+            const std::uint32_t hh = (cc + kHandshakeOffset) & 0xFF;
             if (clientQueries_ < 2) problem("handshake before two 0x63D1 queries");
-            if (word != 0x6400 + hh) {
-                problem("handshake command " + hex(word) + ", expected " + hex(0x6400 + hh));
+            if (word != kHandshakeCommand + hh) {
+                problem("handshake command " + hex(word) + ", expected " + hex(kHandshakeCommand + hh));
             }
-            seed_ = 0xFFFF00D1u | (cc << 8);
-            finalValue_ = 0xFFFF0000u | (std::uint32_t(config_.lengthByte) << 8) | hh;
+            seed_ = kSeedBase | (cc << 8);
+            finalValue_ = kFinalBase | (std::uint32_t(config_.lengthByte) << 8) | hh;
             phase_ = Phase::Length;
-            return 0x73000000u | (cc << 16) | word;
+            return kAfterHandshake | (cc << 16) | word;
         }
         case Phase::Length:
-            if (word != 0xFF9C) problem("length announcement " + hex(word) + ", expected 0xFF9C");
-            crc_ = 0xC387;
+            if (word != (kImageSize - kLengthOffset) / 4) {
+                problem("length announcement " + hex(word) + ", expected 0xFF9C");
+            }
+            crc_ = kCrcStart;
             phase_ = Phase::Body;
-            return 0x73000000u | (std::uint32_t(config_.lengthByte) << 16) | (word & 0xFFFF);
+            return kAfterHandshake | (std::uint32_t(config_.lengthByte) << 16) | (word & 0xFFFF);
         case Phase::Body:
             problem("word " + hex(word) + " during the body, after " + std::to_string(blocks_) +
                     " blocks");
             return 0;
         case Phase::End:
-            if (word == 0x65) {
+            if (word == kEndQuery) {
                 ++endExchanges_;
                 const bool ready = config_.endTries >= 0 &&
                                    endExchanges_ >= static_cast<unsigned>(config_.endTries);
                 endConfirmed_ = endConfirmed_ || ready;
-                return ready ? 0x00750065u : 0x00740065u;
+                return ready ? kEndReady : kEndNotReady;
             }
-            if (word != 0x66) problem("expected 0x66 after the body, got " + hex(word));
+            if (word != kChecksumCommand) problem("expected 0x66 after the body, got " + hex(word));
             phase_ = Phase::Checksum;
-            return 0x00750066u;
+            return kChecksumAnswer;
         case Phase::Checksum:
             checksumMatched_ = word == crc_;
             if (!checksumMatched_) problem("checksum " + hex(word) + ", expected " + hex(crc_));
             phase_ = Phase::Final;
             return crc_;
         case Phase::Final:
-            if (word != 0) problem("closing word " + hex(word) + ", expected 0");
+            if (word != kClosingWord) problem("closing word " + hex(word) + ", expected 0");
             phase_ = Phase::Done;
             return 0;
         case Phase::Done:
@@ -114,8 +123,9 @@ void GbaModel::block(const std::uint32_t words[4]) {
     }
     for (int slot = 0; slot < 4; ++slot) {
         const std::uint32_t offset = kBodyStart + 16 * blocks_ + 4 * slot;
-        seed_ = seed_ * 0x6F646573u + 1;
-        // The key: the seed, the offset counted down from the top, and the fixed mask.
+        seed_ = seed_ * kSeedMultiplier + 1;
+        // The key: the seed, the offset counted down from the top, and the fixed mask,
+        // worked out the console's way rather than the sender's.
         const std::uint32_t key = seed_ ^ ((offset + 0x1FFFFFFu) ^ 0xBCDFD0D0u);
         const std::uint32_t plain = words[slot] ^ key;
         for (int b = 0; b < 4; ++b) image_[offset + b] = static_cast<std::uint8_t>(plain >> (8 * b));

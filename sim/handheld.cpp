@@ -2,76 +2,67 @@
 
 #include <sstream>
 
+#include "link/protocol.h"
+
+using namespace wire;
+
 namespace {
 
-constexpr std::uint8_t kSysEx = 0xF0;
-constexpr std::uint8_t kEnd = 0xF7;
+constexpr std::uint8_t kEnd = kEndSysEx;
 
 bool isCommand(const Message& m) {
-    return m.size() == 13 && m[0] == kSysEx && m[1] == 0x7E && m[2] == 0x54 && m[3] == 0x07 &&
-           m[6] == 'T' && m[7] == 'P' && m[8] == 'D' && m[12] == kEnd;
+    return m.size() == kCommandLength && m[0] == kSysEx && m[1] == kNonRealTime &&
+           m[2] == kHandheldDevice && m[3] == kFileDump && m[6] == kTag[0] && m[7] == kTag[1] &&
+           m[8] == kTag[2] && m.back() == kEnd;
 }
 
 bool isDataPacket(const Message& m) {
-    return m.size() >= 11 && m[0] == kSysEx && m[1] == 0x7E && m[3] == 0x07 && m[4] == 0x02 &&
-           m.back() == kEnd;
+    return m.size() >= kBytePacketLength && m[0] == kSysEx && m[1] == kNonRealTime &&
+           m[3] == kFileDump && m[4] == kDataPacket && m.back() == kEnd;
 }
 
 // Packs bytes into 7-bit groups: a flag byte with the high bits, then the low bits.
 void pack(Message& out, const std::vector<std::uint8_t>& data) {
-    for (std::size_t start = 0; start < data.size(); start += 7) {
-        const std::size_t n = std::min<std::size_t>(7, data.size() - start);
+    for (std::size_t start = 0; start < data.size(); start += kGroupBytes) {
+        const std::size_t n = std::min<std::size_t>(kGroupBytes, data.size() - start);
         std::uint8_t flag = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (data[start + i] & 0x80) flag |= static_cast<std::uint8_t>(0x40 >> i);
+            if (data[start + i] & 0x80) flag |= static_cast<std::uint8_t>(kFirstFlagBit >> i);
         }
         out.push_back(flag);
-        for (std::size_t i = 0; i < n; ++i) out.push_back(data[start + i] & 0x7F);
+        for (std::size_t i = 0; i < n; ++i) out.push_back(data[start + i] & kDataBits);
     }
 }
 
 Message dataMessage(std::uint8_t number, const std::vector<std::uint8_t>& data) {
-    Message m = {kSysEx, 0x7E, 0x00, 0x07, 0x02, number, 0};
+    Message m = {kSysEx, kNonRealTime, kDataDevice, kFileDump, kDataPacket, number, 0};
     pack(m, data);
-    m[6] = static_cast<std::uint8_t>(m.size() - 8);
-    m.push_back(0x00);
+    m[kCountAt] = static_cast<std::uint8_t>(m.size() - kDataAt - 1);
+    m.push_back(kChecksum);
     m.push_back(kEnd);
     return m;
 }
 
 Message statusMessage(int status) {
-    return {kSysEx, 0x7E, 0x54, 0x07, 0x7F, 0x00, 0x00, static_cast<std::uint8_t>(status), 0x00,
-            kEnd};
+    return {kSysEx, kNonRealTime, kHandheldDevice, kFileDump, 0x7F, 0x00, 0x00,
+            static_cast<std::uint8_t>(status), 0x00, kEnd};
 }
 
 std::size_t minimumAnswer(std::size_t payload) {
-    return payload == 1 ? 10 : payload == 4 ? 12 : 6;
+    return payload == 1 ? kByteAnswerLength : payload == 4 ? kWordAnswerLength : kBlockAnswerLength;
 }
 
 }  // namespace
-
-const char* faultName(Fault fault) {
-    switch (fault) {
-        case Fault::None: return "none";
-        case Fault::WrongNumber: return "wrong packet number";
-        case Fault::Stale: return "stale answer";
-        case Fault::Duplicate: return "duplicate answer";
-        case Fault::Short: return "short answer";
-        case Fault::Channel: return "channel message";
-        case Fault::UnrelatedSysEx: return "unrelated SysEx";
-    }
-    return "?";
-}
 
 std::vector<std::uint8_t> unpackPayload(const Message& packet) {
     std::vector<std::uint8_t> data;
     if (packet.size() < 10) return data;
     const std::size_t end = packet.size() - 2;  // checksum byte, then 0xF7
-    std::size_t i = 7;
+    std::size_t i = kDataAt;
     while (i < end) {
         const std::uint8_t flag = packet[i++];
-        for (int k = 0; k < 7 && i < end; ++k, ++i) {
-            const bool high = (flag & (0x40 >> k)) != 0;
+        for (int k = 0; k < kGroupBytes && i < end; ++k, ++i) {
+            const bool high = (flag & (kFirstFlagBit >> k)) != 0;
             data.push_back(static_cast<std::uint8_t>(packet[i] | (high ? 0x80 : 0)));
         }
     }
@@ -122,35 +113,36 @@ void Handheld::receive(const Message& message) {
 }
 
 void Handheld::answerCommand(const Message& m) {
-    const bool request = m[4] == 0x03;
-    const std::uint8_t letter = m[9];
+    const bool request = m[kKindAt] == kDumpRequest;
+    const std::uint8_t letter = m[kLetterAt];
+    const bool midi = letter == kLetterMidi || letter == kLetterMidiPermanent;
     int status = -1;
-    if (letter == 'b' && !request) {
+    if (letter == kLetterBegin && !request) {
         ++beginUploads_;
         uploaded_.clear();
         return;  // an upload announcement is never answered
     }
-    if (letter == 'b') status = 6;
-    if ((letter == 's' || letter == 'S') && !request) status = 4;
-    if ((letter == 'm' || letter == 'M') && !request) status = 0;
-    if ((letter == 'm' || letter == 'M') && request) status = 6;
+    if (letter == kLetterBegin) status = kStatusReady;
+    if ((letter == kLetterSync || letter == kLetterSyncPermanent) && !request) status = kStatusSync;
+    if (midi && !request) status = kStatusMidi;
+    if (midi && request) status = kStatusReady;
     if (status < 0 || config_.silent) return;
 
     for (const Message& stray : config_.strayBeforeAnswer) emit(stray);
     emit(statusMessage(config_.commandStatus.value_or(status)));
-    if (letter != 'b') return;
+    if (letter != kLetterBegin) return;
     for (std::size_t i = 0; i < config_.bank.size(); ++i) {
         for (const auto& stray : config_.bankStrays) {
             if (stray.first == i) emit(stray.second, true);
         }
-        emit(byteMessage(static_cast<std::uint8_t>(i & 0x7F), config_.bank[i]), true);
+        emit(byteMessage(static_cast<std::uint8_t>(i & kNumberMask), config_.bank[i]), true);
     }
 }
 
 void Handheld::answerData(const Message& m) {
     ++dataPackets_;
     if (dataPackets_ > config_.answerPackets) return;
-    const std::uint8_t number = m[5];
+    const std::uint8_t number = m[kNumberAt];
     const std::vector<std::uint8_t> payload = unpackPayload(m);
     Message answer;
     if (payload.size() == 1) {
@@ -173,7 +165,7 @@ void Handheld::answerData(const Message& m) {
                        (std::uint32_t(payload[4 * w + 2]) << 8) | payload[4 * w + 3];
         }
         gba_.block(words);
-        answer = {kSysEx, 0x7E, 0x00, 0x07, 0x03, number, kEnd};
+        answer = {kSysEx, kNonRealTime, kDataDevice, kFileDump, 0x03, number, kEnd};
     } else {
         return;
     }
@@ -183,11 +175,11 @@ void Handheld::answerData(const Message& m) {
         !config_.faultKinds.empty()) {
         fault = config_.faultKinds[faultsInjected_++ % config_.faultKinds.size()];
     }
-    const std::uint8_t otherNumber = static_cast<std::uint8_t>((number + 64) & 0x7F);
+    const std::uint8_t otherNumber = static_cast<std::uint8_t>((number + 64) & kNumberMask);
     switch (fault) {
         case Fault::WrongNumber: {
             Message wrong = answer;
-            wrong[5] = otherNumber;
+            wrong[kNumberAt] = otherNumber;
             emit(wrong);
             break;
         }

@@ -24,8 +24,6 @@ enum class Fault {
     UnrelatedSysEx,
 };
 
-const char* faultName(Fault fault);
-
 struct HandheldConfig {
     // Status byte answered to mode switches and to BeginReceive instead of the right one.
     std::optional<int> commandStatus;
@@ -63,7 +61,6 @@ public:
     unsigned dataPackets() const { return dataPackets_; }
     unsigned beginUploads() const { return beginUploads_; }
     const GbaModel& gba() const { return gba_; }
-    std::size_t pending() const { return outbox_.size(); }
     std::string summary() const;
 
 private:

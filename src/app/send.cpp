@@ -35,9 +35,9 @@ void sendFile(ProgramState& st, const char* fileName) {
         writeLine(st, "file not found");
         return;
     }
-    pause(st, 500);
+    pause(st, wire::kCommandPauseMs);
     sendCommand(st, Command::BeginUpload);
-    pause(st, 500);
+    pause(st, wire::kCommandPauseMs);
 
     const std::string name = fileName;
     switch (kindOf(st.fileBuffer[0])) {

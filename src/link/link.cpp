@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-namespace {
+using namespace wire;
 
-constexpr std::uint8_t kSysEx = 0xF0;
-constexpr std::uint8_t kEndSysEx = 0xF7;
+namespace {
 
 // Some backends hand over several complete System Exclusive messages as one. Split
 // them so the link sees each on its own and no byte of a transfer is lost.
@@ -42,20 +41,25 @@ void takeSplit(ProgramState& st) {
 }
 
 void putHeader(Bytes& m, std::uint8_t number, std::uint8_t count) {
-    m.insert(m.end(), {kSysEx, 0x7E, 0x00, 0x07, 0x02, number, count});
+    m.insert(m.end(), {kSysEx, kNonRealTime, kDataDevice, kFileDump, kDataPacket, number, count});
 }
 
 void putTrailer(Bytes& m) {
-    m.push_back(0x00);  // checksum byte, never computed
+    m.push_back(kChecksum);
     m.push_back(kEndSysEx);
 }
 
 // Appends one 7-bit group: a flag byte holding bit 7 of each byte, then the bytes.
 void putGroup(Bytes& m, const std::uint8_t* data, int n) {
     std::uint8_t flag = 0;
-    for (int i = 0; i < n; ++i) flag |= static_cast<std::uint8_t>((data[i] >> 7) << (6 - i));
+    for (int i = 0; i < n; ++i) flag |= static_cast<std::uint8_t>((data[i] >> 7 ? kFirstFlagBit : 0) >> i);
     m.push_back(flag);
-    for (int i = 0; i < n; ++i) m.push_back(data[i] & 0x7F);
+    for (int i = 0; i < n; ++i) m.push_back(data[i] & kDataBits);
+}
+
+// The count byte: the length of the data in 7-bit groups, minus one.
+constexpr std::uint8_t encodedCount(int bytes) {
+    return static_cast<std::uint8_t>(bytes + (bytes + kGroupBytes - 1) / kGroupBytes - 1);
 }
 
 void putWordBytes(std::uint8_t* out, std::uint32_t w) {
@@ -72,12 +76,12 @@ void sendAndAwait(ProgramState& st, std::size_t minLength) {
     sendOutMessage(st);
     while (st.lastReplyNumber != st.packetNumber) {
         pollMessage(st);
-        if (st.inMessage.size() >= minLength) st.lastReplyNumber = st.inMessage[5];
+        if (st.inMessage.size() >= minLength) st.lastReplyNumber = st.inMessage[kNumberAt];
     }
 }
 
 std::uint8_t nextPacketNumber(ProgramState& st) {
-    st.packetNumber = static_cast<std::uint8_t>((st.packetNumber + 1) & 0x7F);
+    st.packetNumber = static_cast<std::uint8_t>((st.packetNumber + 1) & kNumberMask);
     return st.packetNumber;
 }
 
@@ -101,26 +105,27 @@ void sendOutMessage(ProgramState& st) {
 }
 
 std::uint8_t exchangeByte(ProgramState& st, std::uint8_t value) {
-    putHeader(st.outMessage, nextPacketNumber(st), 0x01);
+    putHeader(st.outMessage, nextPacketNumber(st), encodedCount(1));
     putGroup(st.outMessage, &value, 1);
     putTrailer(st.outMessage);
-    sendAndAwait(st, 10);
+    sendAndAwait(st, kByteAnswerLength);
     return decodeByte(st.inMessage);
 }
 
 std::uint32_t exchangeWord(ProgramState& st, std::uint32_t value) {
     std::uint8_t data[4];
     putWordBytes(data, value);
-    putHeader(st.outMessage, nextPacketNumber(st), 0x04);
+    putHeader(st.outMessage, nextPacketNumber(st), encodedCount(4));
     putGroup(st.outMessage, data, 4);
     putTrailer(st.outMessage);
-    sendAndAwait(st, 12);
-    const Bytes& m = st.inMessage;
-    const std::uint32_t flags = m[7];
-    return ((flags & 0x40u) << 25) | (std::uint32_t(m[8] & 0x7F) << 24) |  //
-           ((flags & 0x20u) << 18) | (std::uint32_t(m[9] & 0x7F) << 16) |  //
-           ((flags & 0x10u) << 11) | (std::uint32_t(m[10] & 0x7F) << 8) |  //
-           ((flags & 0x08u) << 4) | std::uint32_t(m[11] & 0x7F);
+    sendAndAwait(st, kWordAnswerLength);
+    const std::uint8_t* m = st.inMessage.data() + kDataAt;
+    std::uint32_t word = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint32_t high = (m[0] & (kFirstFlagBit >> i)) != 0 ? 0x80u : 0u;
+        word = (word << 8) | high | (m[1 + i] & kDataBits);
+    }
+    return word;
 }
 
 void sendBlock(ProgramState& st, std::uint32_t w0, std::uint32_t w1, std::uint32_t w2,
@@ -131,10 +136,10 @@ void sendBlock(ProgramState& st, std::uint32_t w0, std::uint32_t w1, std::uint32
     putWordBytes(data + 8, w2);
     putWordBytes(data + 12, w3);
     st.outMessage.clear();
-    putHeader(st.outMessage, nextPacketNumber(st), 0x12);
-    putGroup(st.outMessage, data, 7);
-    putGroup(st.outMessage, data + 7, 7);
-    putGroup(st.outMessage, data + 14, 2);
+    putHeader(st.outMessage, nextPacketNumber(st), encodedCount(16));
+    putGroup(st.outMessage, data, kGroupBytes);
+    putGroup(st.outMessage, data + kGroupBytes, kGroupBytes);
+    putGroup(st.outMessage, data + 2 * kGroupBytes, 16 - 2 * kGroupBytes);
     putTrailer(st.outMessage);
-    sendAndAwait(st, 6);
+    sendAndAwait(st, kBlockAnswerLength);
 }

@@ -17,5 +17,6 @@ void sendBlock(ProgramState& st, std::uint32_t w0, std::uint32_t w1, std::uint32
 
 // The data byte carried in bytes 7 and 8 of a one-byte packet or answer.
 inline std::uint8_t decodeByte(const Bytes& m) {
-    return static_cast<std::uint8_t>(((m[7] & 0x40) << 1) | m[8]);
+    return static_cast<std::uint8_t>(((m[wire::kDataAt] & wire::kFirstFlagBit) << 1) |
+                                     m[wire::kDataAt + 1]);
 }

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol.h"
+
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kFileBufferSize = 262144;
-constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29 empty polls end a receive
-constexpr std::uint8_t kDefaultDelay = 26;
+constexpr std::uint32_t kFileBufferSize = wire::multiboot::kImageSize;
+using wire::kDefaultDelay;
+using wire::kReceiveIdlePolls;
 
 enum class Direction { Input, Output };
 

@@ -2,16 +2,19 @@
 
 #include "link/link.h"
 
+using namespace wire::multiboot;
+
 std::uint32_t multibootCrcStep(std::uint32_t crc, std::uint32_t word) {
     for (int i = 0; i < 32; ++i) {
-        if (((crc ^ (word >> i)) & 1u) != 0) crc ^= 0x186F6u;
+        // The polynomial, shifted up one: it is folded in before the shift.
+        if (((crc ^ (word >> i)) & 1u) != 0) crc ^= kCrcPolynomial << 1;
         crc >>= 1;
     }
     return crc;
 }
 
 std::uint32_t multibootSeed(std::uint8_t clientByte) {
-    return 0xFFFF00D1u | (std::uint32_t(clientByte) << 8);
+    return kSeedBase | (std::uint32_t(clientByte) << 8);
 }
 
 namespace {
@@ -29,41 +32,43 @@ void writeProgressLine(ProgramState& st, const std::string& text) {
 }  // namespace
 
 void uploadGbaMultiboot(ProgramState& st) {
-    st.dataLength = kFileBufferSize;
+    st.dataLength = kImageSize;
     std::uint32_t wordsSinceProgress = 0;
     std::uint32_t kilobytesReported = 0;
 
+    // "\n\n\r": the carriage return puts the cursor back at the line's start on
+    // consoles whose line feed only moves down, where the progress lines are drawn.
     *st.out << "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r";
     st.out->flush();
     do {
-        pause(st, 63);
-    } while (exchangeWord(st, 0x6202) != 0x72026202u);
-    exchangeWord(st, 0x6202);
+        pause(st, kWaitPauseMs);
+    } while (exchangeWord(st, kWaitCommand) != kWaitAnswer);
+    exchangeWord(st, kWaitCommand);
     *st.out << "Connection OK, logo should re-appear now.\n\n\r"
             << "Sending ROM (press ctrl-c to cancel):\n\n\r";
     st.out->flush();
 
-    exchangeWord(st, 0x6102);
-    for (std::uint32_t k = 0; k < 96; ++k) {
+    exchangeWord(st, kHeaderCommand);
+    for (std::uint32_t k = 0; k < kHeaderSize / 2; ++k) {
         exchangeWord(st, std::uint32_t(st.fileBuffer[2 * k]) |
                              (std::uint32_t(st.fileBuffer[2 * k + 1]) << 8));
     }
-    exchangeWord(st, 0x6200);
-    exchangeWord(st, 0x6202);
-    exchangeWord(st, 0x63D1);
-    const std::uint32_t r = exchangeWord(st, 0x63D1);
+    exchangeWord(st, kHeaderDone);
+    exchangeWord(st, kWaitCommand);
+    exchangeWord(st, kClientQuery);
+    const std::uint32_t r = exchangeWord(st, kClientQuery);
 
     const auto cc = static_cast<std::uint8_t>(r >> 16);
     std::uint32_t seed = multibootSeed(cc);
     const std::uint32_t hh = multibootHandshake(cc);
-    exchangeWord(st, 0x6400 + hh);
-    const std::uint32_t r2 = exchangeWord(st, (st.dataLength - 400) / 4);
+    exchangeWord(st, kHandshakeCommand + hh);
+    const std::uint32_t r2 = exchangeWord(st, (st.dataLength - kLengthOffset) / 4);
     const std::uint32_t rr = (r2 >> 16) & 0xFF;
-    const std::uint32_t f = 0xFFFF0000u + (rr << 8) + hh;
+    const std::uint32_t f = kFinalBase + (rr << 8) + hh;
 
-    std::uint32_t crc = kMultibootCrcStart;
+    std::uint32_t crc = kCrcStart;
     std::uint32_t block[4] = {0, 0, 0, 0};
-    for (std::uint32_t offset = 0xC0; offset < st.dataLength; offset += 4) {
+    for (std::uint32_t offset = kHeaderSize; offset < st.dataLength; offset += 4) {
         if (++wordsSinceProgress == 256) {
             wordsSinceProgress = 0;
             ++kilobytesReported;
@@ -79,13 +84,13 @@ void uploadGbaMultiboot(ProgramState& st) {
     writeProgressLine(st, "256k of 256k sent");
     crc = multibootCrcStep(crc, f);
 
-    bool accepted = exchangeWord(st, 0x65) == 0x00750065u;
-    for (std::uint32_t budget = 1024; !accepted && budget > 0; --budget) {
-        accepted = exchangeWord(st, 0x65) == 0x00750065u;
+    bool accepted = exchangeWord(st, kEndQuery) == kEndReady;
+    for (std::uint32_t budget = kEndBudget; !accepted && budget > 0; --budget) {
+        accepted = exchangeWord(st, kEndQuery) == kEndReady;
     }
-    exchangeWord(st, 0x66);
+    exchangeWord(st, kChecksumCommand);
     exchangeWord(st, crc);
-    exchangeWord(st, 0);
+    exchangeWord(st, kClosingWord);
 
     if (!accepted) {
         // The console never confirmed the image: do not tell the user it worked.

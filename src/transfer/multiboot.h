@@ -4,26 +4,26 @@
 
 #include "link/state.h"
 
-constexpr std::uint32_t kMultibootCrcStart = 0xC387;
-
-// One step of the 16-bit multiboot checksum (reflected polynomial 0xC37B) over a word.
+// One step of the 16-bit multiboot checksum over a word.
 std::uint32_t multibootCrcStep(std::uint32_t crc, std::uint32_t word);
 
 // The seed for the client byte, before its first advance.
 std::uint32_t multibootSeed(std::uint8_t clientByte);
 
 // Advances the seed once; done before every body word.
-inline std::uint32_t advanceMultibootSeed(std::uint32_t seed) { return seed * 0x6F646573u + 1; }
+inline std::uint32_t advanceMultibootSeed(std::uint32_t seed) {
+    return seed * wire::multiboot::kSeedMultiplier + 1;
+}
 
 // The body word at `offset` as it goes on the wire, under the advanced seed.
 inline std::uint32_t encryptMultibootWord(std::uint32_t plain, std::uint32_t seed,
                                           std::uint32_t offset) {
-    return plain ^ seed ^ (0xFE000000u - offset) ^ 0x43202F2Fu;
+    return plain ^ seed ^ (wire::multiboot::kKeyTop - offset) ^ wire::multiboot::kKeyMask;
 }
 
 // The handshake value: client byte + 0x0F, kept to the byte the console compares.
 inline std::uint32_t multibootHandshake(std::uint8_t clientByte) {
-    return (clientByte + 0x0Fu) & 0xFFu;
+    return (clientByte + wire::multiboot::kHandshakeOffset) & 0xFFu;
 }
 
 void uploadGbaMultiboot(ProgramState& st);

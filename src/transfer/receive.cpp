@@ -37,10 +37,10 @@ void receiveFile(ProgramState& st, const char* fileName) {
         return;
     }
 
-    pause(st, 500);
+    pause(st, wire::kCommandPauseMs);
     sendCommand(st, Command::BeginReceive);
     waitForFirstMessage(st);
-    if (answerStatus(st.inMessage) == 6) {
+    if (answerStatus(st.inMessage) == wire::kStatusReady) {
         writeLine(st, "Ready to receive data.");
         writeLine(st, "");
     } else {
@@ -65,7 +65,7 @@ void receiveFile(ProgramState& st, const char* fileName) {
         } while (idleCountdown != 0 && st.inMessage.empty());
 
         // A message too short to carry a data byte (a channel message, say) is not one.
-        if (st.inMessage.size() >= 9) {
+        if (st.inMessage.size() >= wire::kByteMessageLength) {
             // Each byte goes to the operating system at once, so that Ctrl-C, which
             // ends the process without warning, never loses a byte received.
             if (writeFileByte(fd, decodeByte(st.inMessage))) {

@@ -37,7 +37,7 @@ void uploadBank25(ProgramState& st) {
 void uploadPaced(ProgramState& st) {
     waitForEnter(st);
     for (std::uint32_t i = 0; i < st.dataLength; ++i) {
-        if (i % 128 == 0) pause(st, 30);
+        if (i % wire::kPacedBlock == 0) pause(st, wire::kPacedPauseMs);
         exchangeByte(st, st.fileBuffer[i]);
         if (i % 1024 == 0) writeProgress(st, i);
     }
