@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "link/protocol.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
@@ -39,7 +41,7 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
         // One byte at a time: the stream is slow, and a message ends exactly at its F7.
         while (::read(fd_, &byte, 1) == 1) {
             if (byte >= 0xF8) continue;  // real-time bytes may come between any two
-            if (byte == 0xF0) {
+            if (byte == wire::kSysEx) {
                 partial_.assign(1, byte);
                 inSysEx_ = true;
                 firstByte_ = std::chrono::steady_clock::now();
@@ -49,7 +51,7 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
                 partial_.push_back(byte);
             } else {
                 inSysEx_ = false;
-                if (byte != 0xF7) continue;  // any other status byte cuts the message short
+                if (byte != wire::kEndSysEx) continue;  // any other status byte cuts the message short
                 partial_.push_back(byte);
                 // The last byte reaches the handheld one byte time per byte after the first.
                 if (cablePace_) std::this_thread::sleep_until(firstByte_ + kByteTime * partial_.size());

@@ -36,6 +36,7 @@ struct Rig {
     ProgramState st;
     Console console;
     std::ostream out{&console};
+    std::ostringstream err;
     std::istringstream in;
     // "sleep N", "send HEX", "open in N", "open out N", "destroy", in the order they happened.
     std::vector<std::string> events;
@@ -55,7 +56,7 @@ struct Rig {
 
     explicit Rig(HandheldConfig c = {}, const std::string& input = "\n")
         : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), in(input) {
-        st.out = &out, st.in = &in, st.receiveIdlePolls = 10000;
+        st.out = &out, st.err = &err, st.in = &in, st.receiveIdlePolls = 10000;
         st.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
         st.midi.create = [this] { failIf(createFails, "no MIDI system"); };
         st.midi.destroy = [this] { record("destroy"); };

@@ -39,17 +39,19 @@ TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
     create.createFails = true;
     open.openFails = true;
     send.sendFails = true;
-    const std::pair<Rig*, std::string> cases[] = {
-        {&noInput, "\nNo input ports available!\n"},
-        {&noOutput, "\ntrackpod-sim out:from-handheld opened for input\n\nNo output ports available!\n"},
-        {&create, "error\n"},
-        {&open, "\nerror\n"},
+    // The library's own reason goes to the error stream, the "error" line to the console.
+    const std::tuple<Rig*, std::string, std::string> cases[] = {
+        {&noInput, "\nNo input ports available!\n", ""},
+        {&noOutput, "\ntrackpod-sim out:from-handheld opened for input\n\nNo output ports available!\n", ""},
+        {&create, "error\n", "tpmidi01: no MIDI system\n"},
+        {&open, "\nerror\n", "tpmidi01: cannot open\n"},
         // A failed send ends the branch instead of waiting for an answer.
-        {&send, kPortsOpened + "\nerror\n"},
+        {&send, kPortsOpened + "\nerror\n", "tpmidi01: send failed\n"},
     };
-    for (const auto& [rig, text] : cases) {
+    for (const auto& [rig, text, reason] : cases) {
         EXPECT_EQ(rig->run({"-getmidi"}), 0);
         EXPECT_EQ(rig->console.text, text);
+        EXPECT_EQ(rig->err.str(), reason);
         EXPECT_EQ(rig->events.back(), "destroy");
         EXPECT_TRUE(rig->sends().empty());
     }

@@ -41,6 +41,13 @@ std::uint8_t parseDelay(const std::string& text) {
 
 namespace {
 
+// The "error" line on the console, and the library's reason on the error stream.
+void reportLibraryError(ProgramState& st, const RtMidiError& error) {
+    *st.err << "tpmidi01: " << error.getMessage() << '\n';
+    st.err->flush();
+    writeLine(st, "error");
+}
+
 // Runs the branch of the option in args[1], if it is one of the eight.
 void dispatchOption(ProgramState& st, const std::vector<std::string>& args) {
     const std::string& option = args[1];
@@ -63,8 +70,8 @@ void dispatchOption(ProgramState& st, const std::vector<std::string>& args) {
 void runWithObjects(ProgramState& st, const std::vector<std::string>& args) {
     try {
         if (!choosePort(st, Direction::Input) || !choosePort(st, Direction::Output)) return;
-    } catch (const RtMidiError&) {
-        writeLine(st, "error");
+    } catch (const RtMidiError& error) {
+        reportLibraryError(st, error);
         return;
     }
     if (args.size() < 2) {
@@ -73,9 +80,9 @@ void runWithObjects(ProgramState& st, const std::vector<std::string>& args) {
     }
     try {
         dispatchOption(st, args);
-    } catch (const RtMidiError&) {
+    } catch (const RtMidiError& error) {
         writeLine(st, "");
-        writeLine(st, "error");
+        reportLibraryError(st, error);
         return;
     }
     writeLine(st, "");
@@ -88,8 +95,8 @@ int runProgram(ProgramState& st, const std::vector<std::string>& args) {
     try {
         st.midi.create();
         runWithObjects(st, args);
-    } catch (const RtMidiError&) {
-        writeLine(st, "error");
+    } catch (const RtMidiError& error) {
+        reportLibraryError(st, error);
     }
     st.midi.destroy();
     return 0;

@@ -55,6 +55,8 @@ struct ProgramState {
 
     std::istream* in = &std::cin;
     std::ostream* out = &std::cout;
+    // Where the MIDI library's own text goes: the console's error stream.
+    std::ostream* err = &std::cerr;
     std::function<void(unsigned ms)> sleepMs;
     MidiSeam midi;
 };
