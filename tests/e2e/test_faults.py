@@ -1,0 +1,90 @@
+"""What only real processes show: Ctrl-C, a handheld that dies, a full disk,
+standard input closed at the port prompt."""
+
+import hashlib
+import os
+import signal
+import time
+
+import pytest
+
+from harness import make_file, wait_until
+
+def interrupt(process):
+    """Ctrl-C; returns the exit status and the milliseconds it took to end."""
+    start = time.monotonic()
+    process.send_signal(signal.SIGINT)
+    try:
+        process.wait(10)
+    except Exception:
+        process.kill()
+        process.wait()
+    return 128 - process.returncode if process.returncode < 0 else process.returncode, \
+        (time.monotonic() - start) * 1000
+
+
+def size_of(path):
+    return path.stat().st_size if path.exists() else 0
+
+
+@pytest.mark.native
+def test_ctrl_c_during_a_receive_keeps_every_byte_received(transport, sim, tmp_path):
+    data = make_file(tmp_path / "long.tp2", 0x24, 20000)
+    s = sim("--bank", tmp_path / "long.tp2")
+    part = tmp_path / "part.tp2"
+    program = transport.start_program("-receive", part)
+    assert wait_until(lambda: size_of(part) >= 3000, 30)
+    status, _ = interrupt(program)
+    size = size_of(part)
+    assert status == 130 and 3000 <= size < 20000
+    assert part.read_bytes() == data[:size]
+    s.stop()
+    transport.restart()  # a client killed without closing can leave the server dropping messages
+
+
+@pytest.mark.native
+def test_a_receive_into_a_full_disk_is_an_error(transport, sim, tmp_path):
+    make_file(tmp_path / "small.tp2", 0x24, 300)
+    sim("--bank", tmp_path / "small.tp2")
+    run = transport.run("-receive", "/dev/full")
+    assert run.out == transport.opened() + "Ready to receive data.\n\n\nerror\n\n"
+
+
+@pytest.mark.native
+def test_the_handheld_dies_during_an_upload(transport, sim, tmp_path):
+    """tpmidi01 keeps waiting, ends at once on Ctrl-C, and the file it was sending is
+    untouched."""
+    upload = tmp_path / "upload.tp2"
+    make_file(upload, 0x24, 5000)
+    before = hashlib.md5(upload.read_bytes()).digest()
+    wire = tmp_path / "wire.log"
+    s = sim("--log", wire)
+    program = transport.start_program("-send", upload, stdin="\n")
+    assert wait_until(lambda: size_of(wire) >= 10000, 30)
+    s.kill()
+    time.sleep(2)
+    assert program.poll() is None
+    status, waited = interrupt(program)
+    assert status == 130 and waited < 2000
+    assert hashlib.md5(upload.read_bytes()).digest() == before
+    transport.restart()
+
+
+@pytest.mark.native
+def test_standard_input_closed_at_the_port_prompt(transport, sim, tmp_path):
+    wire = tmp_path / "wire.log"
+    sim("--name", "other-sim", "--log", wire)
+    run = transport.run("-sync", stdin=None)
+    assert "Please choose a port number: " in run.out
+    assert run.status == 0
+    assert wire.read_text() == ""
+
+
+@pytest.mark.over("jack", "alsa")
+def test_ports_chosen_at_the_prompt(transport, sim):
+    """Over JACK the simulator's input is the only one and is taken without asking; its
+    output is listed beside the program's own input."""
+    sim("--name", "other-sim")
+    run, answers = transport.run_at_prompt("-sync")
+    assert answers.count("\n") == (1 if transport.name == "jack" else 2)
+    assert "\nSync mode activated.\n" in run.out

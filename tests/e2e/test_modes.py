@@ -1,0 +1,36 @@
+"""The run flow and the mode switches on the real MIDI library."""
+
+import pytest
+
+
+@pytest.mark.over("jack", "alsa")
+def test_without_the_simulator(transport):
+    run = transport.run(stdin="")
+    if transport.name == "jack":
+        assert run.out == "\nNo input ports available!\n"
+    else:  # the guest's sequencer has "Midi Through" and a virtual card, as a desktop's has
+        assert run.out == "\n" + transport.listed_inputs() + "\nPlease choose a port number: \n"
+    assert run.status == 0
+
+
+def test_midi_mode_and_a_delay_that_is_refused(transport, sim, tmp_path):
+    wire = tmp_path / "wire.log"
+    sim("--log", wire)
+    run = transport.run("-MIDI", "30")
+    assert run.out == transport.opened() + "\nMIDI mode activated permanently.\n\n"
+    assert "F0 7E 54 07 01 00 54 50 44 4D 1E 00 F7" in wire.read_text().splitlines()
+    before = wire.read_text()
+
+    run = transport.run("-midi", "  -7x")  # -7 is 249: a status byte
+    assert run.out == transport.opened() + "\nThe delay must be between 0 and 127; nothing was sent.\n\n"
+    assert run.status == 0
+    assert wire.read_text() == before
+
+
+def test_runs_in_a_row_end_cleanly(transport, sim):
+    """RtMidi's JACK output can crash at exit; many runs in a row would show it."""
+    sim()
+    runs = 25 if transport.name == "jack" else 3
+    failed = [run for run in (transport.run("-getmidi") for _ in range(runs))
+              if run.status != 0 or "MIDI receive mode activated.\n" not in run.out]
+    assert failed == []
