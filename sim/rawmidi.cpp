@@ -38,8 +38,9 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) return false;
         unsigned char byte;
+        ssize_t got;
         // One byte at a time: the stream is slow, and a message ends exactly at its F7.
-        while (::read(fd_, &byte, 1) == 1) {
+        while ((got = ::read(fd_, &byte, 1)) == 1) {
             if (byte >= 0xF8) continue;  // real-time bytes may come between any two
             if (byte == wire::kSysEx) {
                 partial_.assign(1, byte);
@@ -59,6 +60,11 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
                 partial_.clear();
                 return true;
             }
+        }
+        // A device unplugged (a USB gadget unbound) ends the serving, not spins on it.
+        if ((got < 0 && errno != EAGAIN && errno != EINTR) || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            throw std::runtime_error(std::string("the raw MIDI device went away: ") +
+                                     (got < 0 ? std::strerror(errno) : "hung up"));
         }
         if (std::chrono::steady_clock::now() >= until) return false;
     }

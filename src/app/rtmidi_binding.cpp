@@ -18,7 +18,40 @@ RtMidi& objectOf(RtMidiObjects& objects, Direction direction) {
     return *objects.out;
 }
 
+std::string& openedName(RtMidiObjects& objects, Direction direction) {
+    return direction == Direction::Input ? objects.inName : objects.outName;
+}
+
+// Whether the object's MIDI system lists a port of that name. A port that vanishes
+// while it is looked at makes the library complain: then it is looked for again later.
+bool listed(RtMidi& object, const std::string& name) {
+    try {
+        const unsigned count = object.getPortCount();
+        for (unsigned i = 0; i < count; ++i) {
+            if (object.getPortName(i) == name) return true;
+        }
+        return false;
+    } catch (const RtMidiError&) {
+        return true;
+    }
+}
+
 }  // namespace
+
+std::string missingPort(RtMidiObjects& objects) {
+    if (!objects.gone.empty()) return objects.gone;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - objects.lastLook < kPortLookInterval) return {};
+    objects.lastLook = now;
+    for (Direction direction : {Direction::Input, Direction::Output}) {
+        const std::string& name = openedName(objects, direction);
+        if (!name.empty() && !listed(objectOf(objects, direction), name)) {
+            objects.gone = name;
+            break;
+        }
+    }
+    return objects.gone;
+}
 
 void throwLibraryErrors(RtMidi& object) { object.setErrorCallback(onLibraryError, nullptr); }
 
@@ -54,8 +87,11 @@ void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
         return names;
     };
     seam.openPort = [&objects](Direction direction, unsigned index) {
-        objectOf(objects, direction).openPort(index, "RtMidi");
+        RtMidi& object = objectOf(objects, direction);
+        openedName(objects, direction) = object.getPortName(index);
+        object.openPort(index, "RtMidi");
     };
+    seam.missingPort = [&objects] { return missingPort(objects); };
     seam.send = [&objects](const Bytes& message) { objects.out->sendMessage(&message); };
     seam.poll = [&objects](Bytes& message) { objects.in->getMessage(&message); };
 }

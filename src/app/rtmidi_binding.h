@@ -5,10 +5,23 @@
 
 #include "link/state.h"
 
+#include <chrono>
+#include <string>
+
 struct RtMidiObjects {
     RtMidiOut* out = nullptr;
     RtMidiIn* in = nullptr;
+    // The names of the ports opened, and the first of them found gone, for good.
+    std::string inName, outName, gone;
+    std::chrono::steady_clock::time_point lastLook;
 };
+
+// How often the binding asks the MIDI system for its ports while the program waits.
+constexpr std::chrono::milliseconds kPortLookInterval{250};
+
+// The first of the opened ports that the MIDI system no longer lists, or empty. Looks
+// at most once per interval; a port found gone stays gone.
+std::string missingPort(RtMidiObjects& objects);
 
 // Creates an RtMidi object of type T. The library's own choice of API throws when
 // its first API cannot start (no ALSA sequencer, as on WSL2 or in containers)

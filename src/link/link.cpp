@@ -1,5 +1,7 @@
 #include "link/link.h"
 
+#include <RtMidi.h>
+
 #include <algorithm>
 
 using namespace wire;
@@ -85,6 +87,14 @@ std::uint8_t nextPacketNumber(ProgramState& st) {
     return st.packetNumber;
 }
 
+// Every so many empty polls, whether the ports are still there: without the look,
+// a wait for an interface that was unplugged would last for ever.
+std::string missingPort(ProgramState& st) {
+    if (++st.emptyPolls < kPollsPerPortLook || !st.midi.missingPort) return {};
+    st.emptyPolls = 0;
+    return st.midi.missingPort();
+}
+
 }  // namespace
 
 void pollMessage(ProgramState& st) {
@@ -93,6 +103,18 @@ void pollMessage(ProgramState& st) {
         return;
     }
     st.midi.poll(st.inMessage);
+    if (st.inMessage.empty()) {
+        const std::string gone = missingPort(st);
+        if (!gone.empty()) {
+            // What arrived before the port went is still taken; then the wait ends,
+            // since nothing more can come.
+            st.midi.poll(st.inMessage);
+            if (st.inMessage.empty()) {
+                throw RtMidiError("the MIDI port \"" + gone + "\" went away",
+                                  RtMidiError::DRIVER_ERROR);
+            }
+        }
+    }
     if (holdsSeveralMessages(st.inMessage)) {
         splitInto(st, st.inMessage);
         takeSplit(st);

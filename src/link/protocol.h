@@ -70,6 +70,9 @@ constexpr unsigned kPacedBlock = 128;
 constexpr unsigned kPacedPauseMs = 30;
 // Empty polls after the latest byte that end a receive: only silence marks the end.
 constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29
+// Empty polls between two looks for the ports: a few microseconds of waiting, so an
+// unplugged interface is noticed at once and the look costs an exchange nothing.
+constexpr std::uint32_t kPollsPerPortLook = 1024;
 
 // --- GBA multiboot, normal mode with 32-bit transfers, each word in one data packet
 namespace multiboot {

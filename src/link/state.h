@@ -35,6 +35,10 @@ struct MidiSeam {
     // Replaces the content of its argument with the next queued message, or leaves it
     // empty when nothing is queued.
     std::function<void(Bytes&)> poll;
+    // The name of a port the program opened that has gone away (an interface unplugged,
+    // the client that owned the port closed), or empty while both are there. Asked now
+    // and then while the program waits; it may answer from what it last looked up.
+    std::function<std::string()> missingPort;
 };
 
 struct ProgramState {
@@ -46,6 +50,8 @@ struct ProgramState {
 
     std::uint8_t packetNumber = 0;
     std::uint8_t lastReplyNumber = 0;
+    // Empty polls since the ports were last looked for.
+    std::uint32_t emptyPolls = 0;
 
     Bytes fileBuffer = Bytes(kFileBufferSize, 0);
     std::uint32_t dataLength = kFileBufferSize;

@@ -24,6 +24,7 @@ TOP = Path(__file__).resolve().parents[2]
 WINE = "/usr/lib/wine/wine64"
 SANITIZER_REPORT = re.compile(r"Sanitizer|runtime error:")
 RUN_LIMIT_S = 300
+GADGET = "/sys/kernel/config/usb_gadget/trackpod"
 
 
 def wait_until(predicate, seconds, step=0.05):
@@ -148,9 +149,33 @@ class Transport:
         self.wine_runs = 0
         self.wine_crashes = 0
         self.command = [str(self.tpmidi)]
-        self.raw_device = {"card": "/dev/snd/midiC0D0"}.get(self.name)
         self.answers = ""  # port numbers typed at the prompt, where no name gives them
         self.opened_text = ""
+
+    @property
+    def raw_device(self):
+        """The raw MIDI device the simulator serves, where it is behind a card or a USB
+        interface rather than on ports of its own."""
+        if self.name == "card":
+            return "/dev/snd/midiC0D0"
+        if self.name == "usb":
+            # The gadget's card (its id is "gadget"); its number changes with each plug.
+            return "/dev/snd/midiC%sD0" % os.readlink("/proc/asound/gadget").removeprefix("card")
+        return None
+
+    def unplug(self):
+        """Pulls the USB interface out: the gadget unbound from its controller."""
+        Path(GADGET, "UDC").write_text("\n")
+        assert wait_until(lambda: "trackpod MIDI" not in Path("/proc/asound/cards").read_text(), 10)
+
+    def plug(self):
+        """Plugs it in again, and waits until both sides' devices are there."""
+        if Path(GADGET, "UDC").read_text().strip():
+            return
+        Path(GADGET, "UDC").write_text("dummy_udc.0\n")
+        assert wait_until(lambda: "trackpod MIDI" in Path("/proc/asound/cards").read_text()
+                          and os.path.exists("/proc/asound/gadget") and os.path.exists(self.raw_device), 10)
+        time.sleep(0.5)  # the sequencer's ports follow the cards
 
     # --- the MIDI system
     def start(self):
@@ -162,12 +187,14 @@ class Transport:
         elif self.name in ("alsa", "card", "usb"):
             if not os.path.exists("/dev/snd/seq"):
                 raise RuntimeError(f"E2E_TRANSPORT={self.name}, but there is no /dev/snd/seq")
+            if self.name == "usb":
+                self.plug()
         else:
             raise RuntimeError(f"unknown E2E_TRANSPORT {self.name}")
         if self.wine:
             self.wine_setup(self.tpmidi)
             self.command = [WINE, str(self.work / self.tpmidi.name)]
-        if self.raw_device:
+        if self.name == "card":
             self.learn_card_ports()
 
     def learn_card_ports(self):
@@ -184,13 +211,19 @@ class Transport:
     def stop(self):
         if self.jack:
             self.jack.stop()
+        if self.name == "usb":
+            self.unplug()
         if self.wine:
             subprocess.run([WINE.replace("wine64", "wineserver"), "-k"], capture_output=True)
 
     def restart(self):
-        """A fresh MIDI system after a client was killed without closing."""
+        """A fresh MIDI system after a client was killed without closing; a USB
+        interface plugged out and in, which drops what it still held for the last."""
         if self.jack:
             self.jack.restart()
+        if self.name == "usb":
+            self.unplug()
+            self.plug()
 
     def wine_setup(self, *programs):
         """Wine's settings, one server for every run (each start costs seconds in the
@@ -214,20 +247,12 @@ class Transport:
         standard input (where ports are chosen at the prompt, their numbers, then
         the end of input)."""
         closed = stdin is None and not self.answers
-        process = subprocess.Popen(
-            [*(command or self.command), *[str(a) for a in args]],
-            stdin=subprocess.DEVNULL if closed else subprocess.PIPE,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
-            preexec_fn=(lambda: os.close(0)) if closed else None)
-        text = None if closed else (self.answers + (stdin or "")).encode()
+        text = None if closed else self.answers + (stdin or "")
         try:
-            out, err = process.communicate(text, timeout=RUN_LIMIT_S)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            out, _ = process.communicate()
-            raise AssertionError(f"tpmidi01 {args} did not end within {RUN_LIMIT_S} s:\n"
-                                 + out.decode(errors="replace"))
-        return self.finish(out, err, process.returncode)
+            out, err, status = execute([*(command or self.command), *args], text, cwd)
+        except subprocess.TimeoutExpired as e:
+            raise AssertionError(f"tpmidi01 {args} did not end within {RUN_LIMIT_S} s:\n{e.output}")
+        return self.finish(out, err, status)
 
     def finish(self, out, err, status):
         out = out.decode("utf-8", errors="replace")
@@ -280,8 +305,11 @@ class Transport:
         """What the program prints up to the output port opened: the two lines that
         say which ports were opened where their names tell, the lists and the prompts
         where not."""
-        if self.raw_device:
+        if self.name == "card":
             return self.opened_text
+        if self.name == "usb":
+            port = "trackpod MIDI MIDI 1" if self.wine else "trackpod MIDI:trackpod MIDI MIDI 1"
+            return f"\n{port} opened for input\n\n{port} opened for output\n"
         if self.wine:
             return (f"\n{prefix} from-handheld opened for input\n"
                     f"\n{prefix} to-handheld opened for output\n")
@@ -294,6 +322,33 @@ class Transport:
             return "  Input port #0: Midi Through Port-0 0\n  Input port #1: VirMIDI 0-0 1\n"
         return ("  Input port #0: Midi Through:Midi Through Port-0 14:0\n"
                 "  Input port #1: Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0\n")
+
+
+def execute(command, stdin=None, cwd=None, limit=RUN_LIMIT_S):
+    """Runs a command to its end: its standard output, error and status. stdin: the
+    text typed, or None for a closed standard input. Output goes to files, not pipes:
+    under Wine, helper processes that outlive the program inherit them, and a pipe
+    would not end with the program."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen([str(a) for a in command], cwd=cwd, stdout=out, stderr=err,
+                                   stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
+                                   preexec_fn=(lambda: os.close(0)) if stdin is None else None)
+        if stdin is not None:
+            try:
+                process.stdin.write(stdin.encode())
+                process.stdin.close()
+            except BrokenPipeError:
+                pass
+        try:
+            process.wait(limit)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            out.seek(0)
+            raise subprocess.TimeoutExpired(command, limit, out.read().decode(errors="replace"))
+        out.seek(0)
+        err.seek(0)
+        return out.read(), err.read(), process.returncode
 
 
 def port_number(out, side, name):

@@ -5,11 +5,10 @@ tpmidi01.exe. This fails the day Wine stops crashing, so that the harness can th
 require status 0."""
 
 import shutil
-import subprocess
 
 import pytest
 
-from harness import WINE
+from harness import WINE, execute
 
 pytestmark = pytest.mark.wine
 
@@ -18,6 +17,6 @@ pytestmark = pytest.mark.wine
 def test_wines_crash_at_exit(transport, sim, step, status):
     minimal = shutil.copy(transport.tpmidi.parent / "bench" / "winmm_minimal.exe", transport.work)
     sim()
-    run = subprocess.run([WINE, minimal, step], stdin=subprocess.DEVNULL, capture_output=True)
-    assert f"{step}: done" in run.stdout.decode(errors="replace")
-    assert (128 - run.returncode if run.returncode < 0 else run.returncode) == status
+    out, _, returncode = execute([WINE, minimal, step], stdin="")
+    assert f"{step}: done" in out.decode(errors="replace")
+    assert (128 - returncode if returncode < 0 else returncode) == status

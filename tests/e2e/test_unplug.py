@@ -1,0 +1,88 @@
+"""A port that goes away: the program ends the job by itself, with "error" and no
+success line, and keeps every byte it received. A handheld that is only silent,
+behind a port that stays, is waited for."""
+
+import subprocess
+import time
+
+import pytest
+
+from harness import make_file, wait_until
+
+SUCCESS = ("done", "Transfer complete.", "activated")
+
+
+def lines_in(path):
+    return path.read_text().count("\n") if path.exists() else 0
+
+
+def ended_with_error(transport, program, out, err, since, limit=5):
+    """Waits for the program to end by itself; returns its run and how long it took."""
+    try:
+        program.wait(limit + 10)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        program.wait()
+        raise AssertionError("the program kept waiting after its port went away")
+    took = time.monotonic() - since
+    run = transport.finish(out.read_bytes(), err.read_bytes(), program.returncode)
+    assert run.out.endswith("\nerror\n") and not any(word in run.out for word in SUCCESS), run.out
+    assert run.status == 0
+    assert " went away" in run.err
+    assert took < limit
+    return run
+
+
+def start(transport, tmp_path, *args):
+    out, err = tmp_path / "out", tmp_path / "err"
+    program = transport.start_program(*args, stdin="\n", out=out.open("wb"), err=err.open("wb"))
+    return program, out, err
+
+
+JOBS = {  # what the program is doing when its port goes away: its arguments, the
+    # simulator's, and when to pull (bytes saved, or messages the simulator logged)
+    "upload": (("-send", "bank.tp2"), ("--log", "wire.log"), ("wire.log", 300)),
+    "multiboot": (("-send", "game.gba"), ("--log", "wire.log"), ("wire.log", 500)),
+    "receive": (("-receive", "received.tp2"), ("--bank", "bank.tp2"), ("received.tp2", 700)),
+    "sync": (("-sync",), ("--silent",), (None, 0)),
+}
+
+
+def run_and_pull(transport, sim, tmp_path, job, pull):
+    args, sim_args, (watched, level) = JOBS[job]
+    bank = make_file(tmp_path / "bank.tp2", 0x24, 4096)
+    make_file(tmp_path / "game.gba", 0x2E, 262144)
+    s = sim(*[tmp_path / a if a.endswith((".tp2", ".log")) else a for a in sim_args])
+    program, out, err = start(transport, tmp_path, *[tmp_path / a if "." in a else a for a in args])
+    path = tmp_path / (watched or "none")
+    measure = (lambda: lines_in(path)) if watched == "wire.log" else (lambda: path.stat().st_size if path.exists() else 0)
+    assert wait_until(lambda: measure() >= level, 60)
+    if job == "sync":
+        time.sleep(1.5)  # well into the wait for an answer
+        assert program.poll() is None
+    since = time.monotonic()
+    pull(s)
+    run = ended_with_error(transport, program, out, err, since)
+    if job == "receive":
+        received = (tmp_path / "received.tp2").read_bytes()
+        assert len(received) >= level and received == bank[:len(received)]
+    return run
+
+
+@pytest.mark.over("usb")
+@pytest.mark.parametrize("job", JOBS)
+def test_the_interface_pulled_out(transport, sim, tmp_path, job):
+    try:
+        run_and_pull(transport, sim, tmp_path, job, lambda s: transport.unplug())
+    finally:
+        transport.plug()
+
+
+@pytest.mark.over("jack", "alsa")
+@pytest.mark.native
+@pytest.mark.parametrize("job", ["upload", "receive"])
+def test_the_simulator_gone(transport, sim, tmp_path, job):
+    """Its ports go with it, as a USB interface's go when it is pulled out."""
+    run = run_and_pull(transport, sim, tmp_path, job, lambda s: s.kill())
+    assert 'tpmidi01: the MIDI port "trackpod-sim ' in run.err
+    transport.restart()  # a client killed without closing can leave the server dropping messages
