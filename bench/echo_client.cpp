@@ -26,7 +26,7 @@ bool openTrackpod(T& object) {
 int main(int argc, char** argv) {
     const unsigned n = argc > 1 ? static_cast<unsigned>(std::stoul(argv[1])) : 1000;
     auto* out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "echo client out");
-    auto* in = createRtMidi<RtMidiIn>(out->getCurrentApi(), "echo client in", 100u);
+    auto* in = createRtMidi<RtMidiIn>(out->getCurrentApi(), "echo client in", kInputQueueLimit);
     in->ignoreTypes(false, true, true);
     if (!openTrackpod(*in) || !openTrackpod(*out)) {
         std::cerr << "echo_client: no trackpod ports\n";

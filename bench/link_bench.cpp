@@ -157,7 +157,7 @@ void BM_emptyPoll_seam(benchmark::State& state) {
 void BM_emptyPoll_RtMidiIn(benchmark::State& state) {
     RtMidiIn* in = nullptr;
     try {
-        in = createRtMidi<RtMidiIn>(RtMidi::UNSPECIFIED, "tpmidi01 bench", 100u);
+        in = createRtMidi<RtMidiIn>(RtMidi::UNSPECIFIED, "tpmidi01 bench", kInputQueueLimit);
     } catch (const RtMidiError& e) {
         state.SkipWithError(("no MIDI input: " + e.getMessage()).c_str());
         return;

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the in-process suite and
-# the end-to-end suite over a private JACK server (GCC), then both again built with
-# clang, AddressSanitizer and UndefinedBehaviorSanitizer, then the end-to-end suite
-# over the ALSA sequencer and through a virtual card in a VM, then the fuzz
-# targets, then the Windows and libc++ builds. Every build treats warnings as
-# errors, and the README may cite only tests that exist.
+# Installs what is missing, builds, and runs every test, every build with warnings as
+# errors, in two lanes at once, since each is mostly one busy thread:
+#   the host: the in-process suite and the end-to-end suite over a private JACK
+#     server (GCC); both again built with clang, AddressSanitizer and
+#     UndefinedBehaviorSanitizer; the Windows build (its unit tests under Wine) and
+#     the libc++ build; the fuzz targets;
+#   the VM: the end-to-end suite over the ALSA sequencer and through its USB MIDI
+#     interface (the Linux build), then through the interface with the Windows build
+#     under Wine, once the host lane has built it.
+# First, the README may cite only tests that exist.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh test
@@ -13,27 +17,46 @@ python3 tests/readme_claims.py
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-unit_tests() {  # unit_tests BUILD_DIR
-    (cd "$1" && ctest --output-on-failure -j2)
-}
-
-echo "=== test suite"
+echo "=== build"
 bash scripts/build.sh build -DTPMIDI_WERROR=ON
-unit_tests build
+bash scripts/setup.sh vm
+bash scripts/setup.sh platforms
+lanes=$(mktemp -d)
+windows_built=$lanes/windows-built
+
+vm_lane() {
+    bash scripts/vm-run --timeout 60 true || { echo "the VM did not boot"; return 1; }
+    local transport
+    for transport in alsa usb; do
+        echo "--- the Linux build over $transport"
+        bash scripts/e2e.sh build "$transport"
+    done
+    while [ ! -e "$windows_built" ]; do sleep 5; done
+    echo "--- the Windows build under Wine, through the USB interface"
+    bash scripts/platforms.sh windows_e2e
+}
+vm_lane >"$lanes/vm.log" 2>&1 &
+vm_pid=$!
+trap 'kill $vm_pid 2>/dev/null; pkill -f "qemu-system-x86_64.*$PWD/build-deps/vm" 2>/dev/null; rm -rf "$lanes"' EXIT
+
+echo "=== the host's lane"
+(cd build && ctest --output-on-failure -j2)
 bash scripts/e2e.sh build jack
-echo "=== test suite built with clang, under AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "--- built with clang, under AddressSanitizer and UndefinedBehaviorSanitizer"
 CC=clang CXX=clang++ bash scripts/build.sh build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_WERROR=ON
 bash scripts/sanitizer-canary.sh build-asan past-block signed
-unit_tests build-asan
+(cd build-asan && ctest --output-on-failure -j2)
 bash scripts/e2e.sh build-asan jack
-echo "=== end to end over the ALSA sequencer and through a virtual card, in a VM with Debian's kernel"
-bash scripts/setup.sh vm
-bash scripts/vm-run --timeout 60 true || { echo "the VM did not boot" >&2; exit 1; }
-for transport in alsa card; do
-    echo "--- over $transport"
-    bash scripts/e2e.sh build "$transport"
-done
-echo "=== fuzzing"
+echo "--- Windows (MinGW-w64, Wine) and libc++ builds"
+bash scripts/platforms.sh windows
+touch "$windows_built"
+bash scripts/platforms.sh libcxx
+echo "--- fuzzing"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
-echo "=== Windows (MinGW-w64, Wine) and libc++ builds"
-bash scripts/platforms.sh
+
+echo "=== the VM's lane"
+status=0
+wait "$vm_pid" || status=$?
+cat "$lanes/vm.log"
+[ "$status" -eq 0 ] || { echo "the VM's lane failed (status $status)"; exit 1; }
+echo "=== every test passed"

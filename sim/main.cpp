@@ -198,7 +198,7 @@ int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream&
     RtMidiIn* in = nullptr;
     try {
         out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, options.name + " out");
-        in = createRtMidi<RtMidiIn>(out->getCurrentApi(), options.name + " in", 100u);
+        in = createRtMidi<RtMidiIn>(out->getCurrentApi(), options.name + " in", kInputQueueLimit);
         in->ignoreTypes(false, true, true);
         in->setCallback(onMessage, &inbox);
         // Where the MIDI system has no virtual ports (Windows) the library only

@@ -68,7 +68,12 @@ void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
         objects.out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "RtMidi Output Client");
         // The input uses the output's API, so both ports live on the same system.
         objects.in = createRtMidi<RtMidiIn>(objects.out->getCurrentApi(), "RtMidi Input Client",
-                                            100u);
+                                            kInputQueueLimit);
+        // WinMM silently drops a System Exclusive message that arrives while its driver
+        // holds none of the program's buffers (RtMidi gives it 4): one for each message
+        // the queue can hold, each as long as the longest the handheld sends. Only
+        // WinMM uses this.
+        objects.in->setBufferSize(wire::kLongestAnswerLength, kInputQueueLimit);
         throwLibraryErrors(*objects.out);
         throwLibraryErrors(*objects.in);
         objects.in->ignoreTypes(false, true, true);

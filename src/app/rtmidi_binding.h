@@ -16,6 +16,9 @@ struct RtMidiObjects {
     std::chrono::steady_clock::time_point lastLook;
 };
 
+// Messages RtMidi keeps for the program to take; it drops what arrives beyond them.
+constexpr unsigned kInputQueueLimit = 100;
+
 // How often the binding asks the MIDI system for its ports while the program waits.
 constexpr std::chrono::milliseconds kPortLookInterval{250};
 

@@ -4,17 +4,18 @@ Plain Python, so that the transport benchmark can use it without pytest. The
 transport is chosen by E2E_TRANSPORT:
   jack   a private JACK server of this process's own (the default)
   alsa   the ALSA sequencer, inside scripts/vm-run's guest
-  card   the same, the simulator serving an snd-virmidi card's raw MIDI device
   usb    the same, the simulator serving the gadget side of a USB MIDI interface
 A TPMIDI that ends in .exe is the Windows build, run under Wine over WinMM, whose
 driver maps the ALSA sequencer's ports to MIDI devices.
 """
 
+import contextlib
 import os
 import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from dataclasses import dataclass
@@ -130,11 +131,6 @@ class Run:
     err: str
     status: int
 
-    def after_ports(self):
-        """The console text after the line that says the output port was opened."""
-        marker = " opened for output\n"
-        return self.out.split(marker, 1)[1] if marker in self.out else self.out
-
 
 class Transport:
     """Where the program and the simulator meet, and how the program is run there."""
@@ -149,15 +145,11 @@ class Transport:
         self.wine_runs = 0
         self.wine_crashes = 0
         self.command = [str(self.tpmidi)]
-        self.answers = ""  # port numbers typed at the prompt, where no name gives them
-        self.opened_text = ""
 
     @property
     def raw_device(self):
-        """The raw MIDI device the simulator serves, where it is behind a card or a USB
-        interface rather than on ports of its own."""
-        if self.name == "card":
-            return "/dev/snd/midiC0D0"
+        """The raw MIDI device the simulator serves, where it is behind a USB interface
+        rather than on ports of its own."""
         if self.name == "usb":
             # The gadget's card (its id is "gadget"); its number changes with each plug.
             return "/dev/snd/midiC%sD0" % os.readlink("/proc/asound/gadget").removeprefix("card")
@@ -167,6 +159,19 @@ class Transport:
         """Pulls the USB interface out: the gadget unbound from its controller."""
         Path(GADGET, "UDC").write_text("\n")
         assert wait_until(lambda: "trackpod MIDI" not in Path("/proc/asound/cards").read_text(), 10)
+
+    @contextlib.contextmanager
+    def unplugged(self):
+        """Over USB, the interface pulled out for a while: where its name would be
+        found, the program is to list the ports and ask."""
+        if self.name != "usb":
+            yield
+            return
+        self.unplug()
+        try:
+            yield
+        finally:
+            self.plug()
 
     def plug(self):
         """Plugs it in again, and waits until both sides' devices are there."""
@@ -184,7 +189,7 @@ class Transport:
                 raise RuntimeError("the Windows build runs over ALSA, in the VM")
             self.jack = Jack(self.work)
             self.jack.start()
-        elif self.name in ("alsa", "card", "usb"):
+        elif self.name in ("alsa", "usb"):
             if not os.path.exists("/dev/snd/seq"):
                 raise RuntimeError(f"E2E_TRANSPORT={self.name}, but there is no /dev/snd/seq")
             if self.name == "usb":
@@ -194,19 +199,6 @@ class Transport:
         if self.wine:
             self.wine_setup(self.tpmidi)
             self.command = [WINE, str(self.work / self.tpmidi.name)]
-        if self.name == "card":
-            self.learn_card_ports()
-
-    def learn_card_ports(self):
-        """The card's name does not begin with "trackpod": the program lists the ports
-        and asks. Its numbers are read off the lists once; an option that is none
-        then shows what the program prints up to the opened output."""
-        card = "Virtual Raw MIDI 0-0:VirMIDI 0-0"
-        listing = self.run("-none").out
-        self.answers = port_number(listing, "Input", card) + "\n"
-        listing = self.run("-none").out
-        self.answers += port_number(listing, "Output", card) + "\n"
-        self.opened_text = self.run("-none").out[:-1]
 
     def stop(self):
         if self.jack:
@@ -238,18 +230,15 @@ class Transport:
     # --- the simulator and the program
     def simulator(self, *args, work=None):
         args = list(args)
-        if self.raw_device and "--name" not in args:
+        if "--name" not in args and self.raw_device:
             args = ["--raw-midi", self.raw_device, *args]
         return Simulator(self.sim_binary, work or self.work, args)
 
     def run(self, *args, stdin="", command=None, cwd=None):
         """Runs the program to its end. stdin: the text typed, or None for a closed
-        standard input (where ports are chosen at the prompt, their numbers, then
-        the end of input)."""
-        closed = stdin is None and not self.answers
-        text = None if closed else self.answers + (stdin or "")
+        standard input."""
         try:
-            out, err, status = execute([*(command or self.command), *args], text, cwd)
+            out, err, status = execute([*(command or self.command), *args], stdin, cwd)
         except subprocess.TimeoutExpired as e:
             raise AssertionError(f"tpmidi01 {args} did not end within {RUN_LIMIT_S} s:\n{e.output}")
         return self.finish(out, err, status)
@@ -284,7 +273,7 @@ class Transport:
         process = subprocess.Popen([*self.command, *[str(a) for a in args]],
                                    stdin=subprocess.PIPE, stdout=out or subprocess.DEVNULL,
                                    stderr=err or subprocess.DEVNULL)
-        process.stdin.write((self.answers + stdin).encode())
+        process.stdin.write(stdin.encode())
         process.stdin.flush()
         return process
 
@@ -302,11 +291,7 @@ class Transport:
 
     # --- what the program shows of the ports
     def opened(self, prefix="trackpod-sim"):
-        """What the program prints up to the output port opened: the two lines that
-        say which ports were opened where their names tell, the lists and the prompts
-        where not."""
-        if self.name == "card":
-            return self.opened_text
+        """The two lines that say which ports were opened, as the program prints them."""
         if self.name == "usb":
             port = "trackpod MIDI MIDI 1" if self.wine else "trackpod MIDI:trackpod MIDI MIDI 1"
             return f"\n{port} opened for input\n\n{port} opened for output\n"
@@ -349,6 +334,21 @@ def execute(command, stdin=None, cwd=None, limit=RUN_LIMIT_S):
         out.seek(0)
         err.seek(0)
         return out.read(), err.read(), process.returncode
+
+
+@contextlib.contextmanager
+def busy(seconds=120):
+    """Every core kept busy by other processes, as on a machine doing other work. They
+    give up by themselves after `seconds`, and are ended by their ids when the block
+    ends."""
+    spin = f"import time\nend = time.monotonic() + {seconds}\nwhile time.monotonic() < end: pass"
+    spinners = [subprocess.Popen([sys.executable, "-c", spin]) for _ in range(os.cpu_count() or 2)]
+    try:
+        yield
+    finally:
+        for p in spinners:
+            p.kill()
+            p.wait()
 
 
 def port_number(out, side, name):

@@ -71,21 +71,21 @@ def test_a_silent_handheld_is_waited_for(transport, sim, tmp_path):
 
 
 @pytest.mark.native
-@pytest.mark.over("jack", "alsa")
 def test_standard_input_closed_at_the_port_prompt(transport, sim, tmp_path):
     wire = tmp_path / "wire.log"
-    sim("--name", "other-sim", "--log", wire)
-    run = transport.run("-sync", stdin=None)
+    with transport.unplugged():
+        sim("--name", "other-sim", "--log", wire)
+        run = transport.run("-sync", stdin=None)
     assert "Please choose a port number: " in run.out
     assert run.status == 0
     assert wire.read_text() == ""
 
 
-@pytest.mark.over("jack", "alsa")
 def test_ports_chosen_at_the_prompt(transport, sim):
     """Over JACK the simulator's input is the only one and is taken without asking; its
     output is listed beside the program's own input."""
-    sim("--name", "other-sim")
-    run, answers = transport.run_at_prompt("-sync")
+    with transport.unplugged():
+        sim("--name", "other-sim")
+        run, answers = transport.run_at_prompt("-sync")
     assert answers.count("\n") == (1 if transport.name == "jack" else 2)
     assert "\nSync mode activated.\n" in run.out

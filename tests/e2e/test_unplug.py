@@ -70,6 +70,7 @@ def run_and_pull(transport, sim, tmp_path, job, pull):
 
 
 @pytest.mark.over("usb")
+@pytest.mark.native
 @pytest.mark.parametrize("job", JOBS)
 def test_the_interface_pulled_out(transport, sim, tmp_path, job):
     try:
@@ -86,3 +87,21 @@ def test_the_simulator_gone(transport, sim, tmp_path, job):
     run = run_and_pull(transport, sim, tmp_path, job, lambda s: s.kill())
     assert 'tpmidi01: the MIDI port "trackpod-sim ' in run.err
     transport.restart()  # a client killed without closing can leave the server dropping messages
+
+
+@pytest.mark.over("usb")
+@pytest.mark.wine
+def test_the_interface_pulled_out_under_wine(transport, sim, tmp_path):
+    """Wine's WinMM keeps listing a device that was pulled out, under its name: the
+    program is never told, and waits as for a silent handheld."""
+    sim("--silent")
+    program, out, err = start(transport, tmp_path, "-sync")
+    time.sleep(3)
+    try:
+        transport.unplug()
+        time.sleep(3)  # several looks for the ports
+        assert program.poll() is None
+    finally:
+        program.kill()
+        program.wait()
+        transport.plug()
