@@ -72,7 +72,10 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
 
 void RawMidi::send(const Message& message) {
     std::size_t done = 0;
-    while (done < message.size()) {
+    // A cable carries bytes whether or not anyone listens: when nothing on the other
+    // side reads for a second, the rest of the message is dropped, not waited for.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (done < message.size() && std::chrono::steady_clock::now() < giveUp) {
         const ssize_t n = ::write(fd_, message.data() + done, message.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
