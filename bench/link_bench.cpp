@@ -147,6 +147,12 @@ void BM_multibootChecksumAndEncryption(benchmark::State& state) {
 void BM_emptyPoll_seam(benchmark::State& state) {
     ProgramState st;
     st.midi.poll = [](Bytes& m) { m.clear(); };
+    // The look for the ports, every 1024 empty polls, as the binding answers it between
+    // two of its looks at the MIDI system: a read of the clock.
+    st.midi.missingPort = [] {
+        benchmark::DoNotOptimize(std::chrono::steady_clock::now());
+        return std::string();
+    };
     for (auto _ : state) {
         pollMessage(st);
         benchmark::DoNotOptimize(st.inMessage.data());

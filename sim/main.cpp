@@ -183,7 +183,7 @@ void serve(const Message& message, Handheld& handheld, const Options& options, s
     while (!stopRequested && handheld.take(outgoing)) {
         if (outgoing.streamed) {
             // A real cable carries one message per 3.5 ms; the program's input
-            // queue holds 99, so an unpaced stream would lose bytes.
+            // queue is bounded, so an unpaced stream would lose bytes.
             std::this_thread::sleep_for(std::chrono::microseconds(options.paceUs));
             ++served.streamed;
         }

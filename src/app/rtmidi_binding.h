@@ -17,7 +17,10 @@ struct RtMidiObjects {
 };
 
 // Messages RtMidi keeps for the program to take; it drops what arrives beyond them.
-constexpr unsigned kInputQueueLimit = 100;
+// A stalled program (a machine busy elsewhere) gets what piled up meanwhile in
+// one burst: 100 messages lost bytes of a bank after a second's stall over JACK;
+// 1024 hold 3.6 s of the handheld's stream.
+constexpr unsigned kInputQueueLimit = 1024;
 
 // How often the binding asks the MIDI system for its ports while the program waits.
 constexpr std::chrono::milliseconds kPortLookInterval{250};
