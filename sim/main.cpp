@@ -68,8 +68,9 @@ const char* kHelp =
     "  --gba-end N|never  0x65 tries before the console confirms the end (default 1)\n"
     "  --name NAME        client name prefix (default trackpod-sim)\n"
     "  --raw-midi DEVICE  no virtual ports: serve the byte stream of a raw MIDI\n"
-    "                     device (Linux: /dev/snd/midiC<n>D0 of an snd-virmidi card),\n"
-    "                     as a handheld behind a MIDI interface\n"
+    "                     device (Linux: /dev/snd/midiC<n>D0 of an snd-virmidi card\n"
+    "                     or of a USB MIDI gadget), as a handheld behind a MIDI\n"
+    "                     interface; ends when the device goes away\n"
     "  --cable-pace       with --raw-midi, take and send every byte at the MIDI\n"
     "                     cable's rate (320 us a byte)\n"
     "  --help             this text\n";
