@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the end-to-end suite (tests/e2e) on one build over one transport:
-#   scripts/e2e.sh BUILD_DIR [jack|alsa|card] [pytest options...]
+#   scripts/e2e.sh BUILD_DIR [jack|alsa|usb] [pytest options...]
 # jack runs here; the others in scripts/vm-run's guest. A BUILD_DIR with a
 # tpmidi01.exe is the Windows build, run under Wine against the Linux simulator of
 # ./build.
@@ -16,7 +16,7 @@ if [ -f "$tpmidi.exe" ]; then
     sim=$PWD/build/trackpod-sim
 fi
 suite=(env E2E_TRANSPORT="$transport" TPMIDI="$tpmidi" TRACKPOD_SIM="$sim"
-       python3 -m pytest tests/e2e -q "$@")
+       python3 -m pytest tests/e2e -v "$@")
 if [ "$transport" == jack ]; then
     exec "${suite[@]}"
 fi

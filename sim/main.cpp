@@ -53,7 +53,8 @@ const char* kHelp =
     "  --save FILE        on exit, write the bytes of the last byte-by-byte upload\n"
     "  --gba-save FILE    on exit, write the Game Boy Advance's decrypted image\n"
     "  --log FILE         write every message received, in hex, one per line\n"
-    "  --pace-us N        pause between the messages of a bank (default 1000)\n"
+    "  --pace-us N        pause between the messages of a bank (default 3520: a\n"
+    "                     cable's 11 bytes of 320 us)\n"
     "  --status N         answer status N to every mode switch and bank request\n"
     "  --silent           never answer a command\n"
     "  --stray KIND       put a stray message (channel, short, sysex) ahead of\n"
@@ -99,7 +100,8 @@ bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
 struct Options {
     HandheldConfig config;
     std::string save, gbaSave, log, name = "trackpod-sim", rawDevice;
-    unsigned paceUs = 1000;
+    // A bank streams as fast as the cable carries it: 11 bytes of 320 us a message.
+    unsigned paceUs = 3520;
     bool cablePace = false;
 };
 

@@ -79,7 +79,7 @@ def run_loaded(transport, tmp_path, args, done):
     out, err = tmp_path / "out", tmp_path / "err"
     with busy():
         program = transport.start_program(*args, stdin="\n", out=out.open("wb"), err=err.open("wb"))
-        wait_until(lambda: done() or program.poll() is not None, 240, step=0.2)
+        wait_until(lambda: done() or program.poll() is not None, 60, step=0.2)
     program.wait(RUN_LIMIT_S)
     return transport.finish(out.read_bytes(), err.read_bytes(), program.returncode)
 
