@@ -20,4 +20,4 @@ suite=(env E2E_TRANSPORT="$transport" TPMIDI="$tpmidi" TRACKPOD_SIM="$sim"
 if [ "$transport" == jack ]; then
     exec "${suite[@]}"
 fi
-exec bash scripts/vm-run --timeout 1200 "${suite[@]}"
+exec bash scripts/vm-run --timeout 1800 "${suite[@]}"
