@@ -5,10 +5,9 @@
 #     server (GCC); both again built with clang, AddressSanitizer and
 #     UndefinedBehaviorSanitizer; the Windows build (its unit tests under Wine) and
 #     the libc++ build; the fuzz targets;
-#   a VM: the end-to-end suite over the ALSA sequencer and through its USB MIDI
-#     interface, with the Linux build;
-#   another VM: through the interface with the Windows build under Wine, once the
-#     host's lane has built it.
+#   the VM: the end-to-end suite over the ALSA sequencer and through its USB MIDI
+#     interface with the Linux build, then through the interface with the Windows
+#     build under Wine, once the host's lane has built it.
 # First, the README may cite only tests that exist.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,25 +24,23 @@ bash scripts/setup.sh platforms
 lanes=$(mktemp -d)
 windows_built=$lanes/windows-built
 
-# Two VMs: the Linux build's suites, and the Windows build's once the host has built it.
-linux_lane() {
+# One VM at a time: the Linux build's suites, then the Windows build's once the host
+# has built it. (Two at once starve each other: an emulated receive's closing silence,
+# 2^29 polls, then outlasts any sensible limit.)
+vm_lane() {
     bash scripts/vm-run --timeout 60 true || { echo "the VM did not boot"; return 1; }
     local transport
     for transport in alsa usb; do
         echo "--- the Linux build over $transport"
         bash scripts/e2e.sh build "$transport"
     done
-}
-windows_lane() {
     while [ ! -e "$windows_built" ]; do sleep 5; done
     echo "--- the Windows build under Wine, through the USB interface"
     bash scripts/platforms.sh windows_e2e
 }
-linux_lane >"$lanes/linux.log" 2>&1 &
-linux_pid=$!
-windows_lane >"$lanes/windows.log" 2>&1 &
-windows_pid=$!
-trap 'kill $linux_pid $windows_pid 2>/dev/null; pkill -f "qemu-system-x86_64.*$PWD/build-deps/vm" 2>/dev/null; rm -rf "$lanes"' EXIT
+vm_lane >"$lanes/vm.log" 2>&1 &
+vm_pid=$!
+trap 'kill $vm_pid 2>/dev/null; pkill -f "qemu-system-x86_64.*$PWD/build-deps/vm" 2>/dev/null; rm -rf "$lanes"' EXIT
 
 echo "=== the host's lane"
 (cd build && ctest --output-on-failure -j2)
@@ -60,14 +57,9 @@ bash scripts/platforms.sh libcxx
 echo "--- fuzzing"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 
-failed=0
-for lane in linux windows; do
-    pid_var=${lane}_pid
-    status=0
-    wait "${!pid_var}" || status=$?
-    echo "=== the VM's lane: the $lane build"
-    cat "$lanes/$lane.log"
-    [ "$status" -eq 0 ] || { echo "the $lane build's VM lane failed (status $status)"; failed=1; }
-done
-[ "$failed" -eq 0 ]
+status=0
+wait "$vm_pid" || status=$?
+echo "=== the VM's lane"
+cat "$lanes/vm.log"
+[ "$status" -eq 0 ] || { echo "the VM's lane failed (status $status)"; exit 1; }
 echo "=== every test passed"

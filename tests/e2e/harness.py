@@ -18,7 +18,7 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parents[2]
 WINE = "/usr/lib/wine/wine64"
 SANITIZER_REPORT = re.compile(r"Sanitizer|runtime error:")
-RUN_LIMIT_S = 300
+RUN_LIMIT_S = 900  # a guard against a hang: an emulated receive's silence alone takes minutes
 GADGET = Path("/sys/kernel/config/usb_gadget/trackpod")
 CARDS = Path("/proc/asound/cards")
 
