@@ -237,7 +237,7 @@ class Transport:
     def opened(self, prefix="trackpod-sim"):
         """The two lines that say which ports were opened, as the program prints them."""
         if self.name == "usb":
-            ports = ["trackpod MIDI" + (" " if self.wine else ":trackpod ") + "MIDI MIDI 1"] * 2
+            ports = [("" if self.wine else "trackpod MIDI:") + "trackpod MIDI MIDI 1"] * 2
         else:
             ports = [f"{prefix} from-handheld", f"{prefix} to-handheld"]
             if not self.wine:

@@ -1,8 +1,8 @@
 """Wine's WinMM driver, not the program, ends a process with SIGSEGV after its last
-line: a program that only counts WinMM's MIDI devices dies so, one that does nothing
-does not, and one that opens and closes both ports through RtMidi dies like
-tpmidi01.exe. This fails the day Wine stops crashing, so that the harness can then
-require status 0."""
+line: a program that opens and closes both ports through RtMidi dies like
+tpmidi01.exe, one that does nothing does not. (One that only counts the devices dies
+so most times, not always: a race in Wine, not a fact to check.) This fails the day
+Wine stops crashing, so that the harness can then require status 0."""
 
 import shutil
 
@@ -13,7 +13,7 @@ from harness import WINE, execute
 pytestmark = pytest.mark.wine
 
 
-@pytest.mark.parametrize("step,status", [("none", 0), ("count", 139), ("open", 139)])
+@pytest.mark.parametrize("step,status", [("none", 0), ("open", 139)])
 def test_wines_crash_at_exit(transport, sim, step, status):
     minimal = shutil.copy(transport.tpmidi.parent / "bench" / "winmm_minimal.exe", transport.work)
     sim()
