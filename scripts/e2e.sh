@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the end-to-end suite (tests/e2e) on one build over one transport:
 #   scripts/e2e.sh BUILD_DIR [jack|alsa|usb] [pytest options...]
-# jack runs here; the others in scripts/vm-run's guest. A BUILD_DIR with a
+# jack runs here; the others in scripts/vm-run's guest, booted for the run unless it
+# runs there already. A BUILD_DIR with a
 # tpmidi01.exe is the Windows build, run under Wine against the Linux simulator of
 # ./build.
 set -euo pipefail
@@ -16,8 +17,8 @@ if [ -f "$tpmidi.exe" ]; then
     sim=$PWD/build/trackpod-sim
 fi
 suite=(env E2E_TRANSPORT="$transport" TPMIDI="$tpmidi" TRACKPOD_SIM="$sim"
-       python3 -m pytest tests/e2e -v "$@")
-if [ "$transport" == jack ]; then
+       python3 -m pytest tests/e2e -v --durations=5 "$@")
+if [ "$transport" == jack ] || [ -n "${TPMIDI_IN_VM:-}" ]; then
     exec "${suite[@]}"
 fi
 exec bash scripts/vm-run --timeout 1800 "${suite[@]}"

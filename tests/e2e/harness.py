@@ -226,13 +226,22 @@ class Transport:
 
     def run_at_prompt(self, *args, name="other-sim"):
         """Runs the program against a simulator started with --name, whose name does not
-        begin with "trackpod": the numbers typed at the prompts are read off the lists it
-        shows. Returns the run and the answers."""
-        answers = ""
-        for side in ("Input", "Output"):
-            number = port_number(self.run(*args, stdin=answers).out, side, name)
-            answers += number + "\n" if number else ""
-        return self.run(*args, stdin=answers), answers
+        begin with "trackpod", and answers each port prompt with the number of that
+        simulator's port in the list above it, in one run (under Wine each costs seconds).
+        Returns the run and the answers."""
+        prompt, answers = "Please choose a port number: ", ""
+        out, err = self.work / "prompt.out", self.work / "prompt.err"
+        program = self.start_program(*args, out=out.open("wb"), err=err.open("wb"))
+        shown = lambda: out.read_bytes().decode(errors="replace")  # noqa: E731
+        while wait_until(lambda: program.poll() is not None or shown().count(prompt) > answers.count("\n"), 60) \
+                and program.poll() is None:
+            side = re.findall(r"^  (Input|Output) port #", shown(), re.M)[-1]
+            answers += port_number(shown(), side, name) + "\n"
+            program.stdin.write(answers.splitlines()[-1].encode() + b"\n")
+            program.stdin.flush()
+        program.stdin.close()
+        program.wait(RUN_LIMIT_S)
+        return self.finish(out.read_bytes(), err.read_bytes(), program.returncode), answers
 
     def opened(self, prefix="trackpod-sim"):
         """The two lines that say which ports were opened, as the program prints them."""

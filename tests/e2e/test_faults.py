@@ -1,5 +1,5 @@
-"""What only real processes show: Ctrl-C, a silent handheld, a full disk, standard
-input closed at the port prompt."""
+"""What only real processes show: Ctrl-C, a silent handheld, standard input closed at
+the port prompt."""
 
 import hashlib
 import signal
@@ -41,14 +41,6 @@ def test_ctrl_c_during_a_receive_keeps_every_byte_received(transport, sim, tmp_p
     assert part.read_bytes() == data[:size]
     s.stop()
     transport.restart()  # a client killed without closing can leave the server dropping messages
-
-
-@pytest.mark.native
-def test_a_receive_into_a_full_disk_is_an_error(transport, sim, tmp_path):
-    make_file(tmp_path / "small.tp2", 0x24, 300)
-    sim("--bank", tmp_path / "small.tp2")
-    run = transport.run("-receive", "/dev/full")
-    assert run.out == transport.opened() + "Ready to receive data.\n\n\nerror\n\n"
 
 
 @pytest.mark.native
