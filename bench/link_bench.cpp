@@ -147,8 +147,8 @@ void BM_multibootChecksumAndEncryption(benchmark::State& state) {
 void BM_emptyPoll_seam(benchmark::State& state) {
     ProgramState st;
     st.midi.poll = [](Bytes& m) { m.clear(); };
-    // The look for the ports, every 1024 empty polls, as the binding answers it between
-    // two of its looks at the MIDI system: a read of the clock.
+    // The look for the ports, every kPollsPerPortLook empty polls, as the binding
+    // answers it between two of its looks at the MIDI system: a read of the clock.
     st.midi.missingPort = [] {
         benchmark::DoNotOptimize(std::chrono::steady_clock::now());
         return std::string();

@@ -79,6 +79,7 @@ TEST(RunFlow, AnInterfaceThatGoesAwayEndsTheJobWithError) {
         config.gba.clientByte = 0x20;
         Rig rig(config);
         rig.unplugAfter = after;
+        rig.st.receiveIdlePolls = kReceiveIdlePolls;  // the rig's short one would end a receive first
         EXPECT_EQ(rig.run(args), 0);
         if (!text.empty()) {
             EXPECT_EQ(rig.console.text, kPortsOpened + text) << args[0];

@@ -28,6 +28,7 @@ def size_of(path):
     return path.stat().st_size if path.exists() else 0
 
 
+@pytest.mark.over("jack", "alsa")  # the console's default action: the same on any port
 @pytest.mark.native
 def test_ctrl_c_during_a_receive_keeps_every_byte_received(transport, sim, tmp_path):
     data = make_file(tmp_path / "long.tp2", 0x24, 20000)
