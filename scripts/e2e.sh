@@ -17,7 +17,7 @@ if [ -f "$tpmidi.exe" ]; then
     sim=$PWD/build/trackpod-sim
 fi
 suite=(env E2E_TRANSPORT="$transport" TPMIDI="$tpmidi" TRACKPOD_SIM="$sim"
-       python3 -m pytest tests/e2e -v --durations=5 "$@")
+       python3 -m pytest tests/e2e -vv --durations=5 "$@")
 if [ "$transport" == jack ] || [ -n "${TPMIDI_IN_VM:-}" ]; then
     exec "${suite[@]}"
 fi

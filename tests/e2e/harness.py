@@ -233,7 +233,7 @@ class Transport:
         out, err = self.work / "prompt.out", self.work / "prompt.err"
         program = self.start_program(*args, out=out.open("wb"), err=err.open("wb"))
         shown = lambda: out.read_bytes().decode(errors="replace")  # noqa: E731
-        while wait_until(lambda: program.poll() is not None or shown().count(prompt) > answers.count("\n"), 60) \
+        while wait_until(lambda: program.poll() is not None or shown().count(prompt) > answers.count("\n"), RUN_LIMIT_S) \
                 and program.poll() is None:
             side = re.findall(r"^  (Input|Output) port #", shown(), re.M)[-1]
             answers += port_number(shown(), side, name) + "\n"
