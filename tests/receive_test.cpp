@@ -21,6 +21,9 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
         EXPECT_EQ(rig.run({"-receive", file}), 0);
         EXPECT_EQ(rig.console.text, kPortsOpened + kReady + tail + "\n") << size;
         EXPECT_EQ(readAll(file), config.bank) << size;
+        // A bank the user can open afterwards (the tests may run as root, who could anyway).
+        const auto rw = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+        EXPECT_EQ(std::filesystem::status(std::filesystem::u8path(file)).permissions() & rw, rw);
         EXPECT_EQ(rig.events, (std::vector<std::string>{"open in 0", "open out 0", "sleep 500",
                                                         "send F0 7E 54 07 03 00 54 50 44 62 00 00 F7", "destroy"}));
     }

@@ -144,6 +144,7 @@ TEST(ModeSwitches, TheFirstMessageDecides) {
     const Bytes none;
     const std::tuple<const char*, int, Bytes, const char*> cases[] = {
         {"-sync", 0, none, "error"},  {"-getmidi", 4, none, "error"}, {"-MIDI", 4, none, "error"},
+        {"-sync", 4, none, "Sync mode activated."}, {"-midi", 0, none, "MIDI mode activated."},
         // A message already waiting is the answer; seven bytes hold no status, eight do.
         {"-midi", 0, {0xF0, 0x7E, 0, 7, 2, 0, 0, 4, 0, 0xF7}, "error"},
         {"-sync", 4, {0x90, 0x3C, 0x40}, "error"},
