@@ -100,8 +100,8 @@ bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
 struct Options {
     HandheldConfig config;
     std::string save, gbaSave, log, name = "trackpod-sim", rawDevice;
-    // A bank streams as fast as the cable carries it: 11 bytes of 320 us a message.
-    unsigned paceUs = 3520;
+    // A bank streams as fast as the cable carries it: a byte packet at a byte's time each.
+    unsigned paceUs = static_cast<unsigned>(wire::kBytePacketLength * RawMidi::kByteTime.count());
     bool cablePace = false;
 };
 
