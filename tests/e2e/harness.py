@@ -6,11 +6,11 @@ the interface's far side). A TPMIDI ending in .exe is the Windows build, run und
 whose WinMM driver maps the ALSA sequencer's ports to MIDI devices."""
 
 import contextlib
+import itertools
 import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -19,8 +19,10 @@ TOP = Path(__file__).resolve().parents[2]
 WINE = "/usr/lib/wine/wine64"
 SANITIZER_REPORT = re.compile(r"Sanitizer|runtime error:")
 RUN_LIMIT_S = 900  # a guard against a hang: an emulated receive's silence alone takes minutes
+PROMPT = "Please choose a port number: "
 GADGET = Path("/sys/kernel/config/usb_gadget/trackpod")
 CARDS = Path("/proc/asound/cards")
+_runs = itertools.count()
 
 
 def wait_until(predicate, seconds, step=0.05):
@@ -30,61 +32,66 @@ def wait_until(predicate, seconds, step=0.05):
     return predicate()
 
 
-def execute(command, stdin=None, cwd=None, limit=RUN_LIMIT_S):
-    """Runs a command to its end: (output, error, status). stdin: the text typed, or None
-    for a closed input. Output goes to files: under Wine, helper processes that outlive
-    the program inherit it, and a pipe would not end with the program."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        process = subprocess.Popen([str(a) for a in command], cwd=cwd, stdout=out, stderr=err,
-                                   stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
-                                   preexec_fn=(lambda: os.close(0)) if stdin is None else None)
+class Process:
+    """A program started with its output in files: under Wine, helper processes that
+    outlive it inherit that output, and a pipe would not end with it. stdin: the text
+    typed (then closed, unless keep_open), or None for no input at all."""
+
+    def __init__(self, command, work, name, stdin=None, keep_open=False):
+        self.paths = Path(work, name + ".out"), Path(work, name + ".err")
+        with open(self.paths[0], "wb") as out, open(self.paths[1], "wb") as err:
+            self.process = subprocess.Popen([str(a) for a in command], stdout=out, stderr=err,
+                                            stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
+                                            preexec_fn=(lambda: os.close(0)) if stdin is None else None)
         if stdin is not None:
-            with contextlib.suppress(BrokenPipeError):
-                process.stdin.write(stdin.encode())
-                process.stdin.close()
-        try:
-            process.wait(limit)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-            raise AssertionError(f"{command} did not end within {limit} s")
-        out.seek(0)
-        err.seek(0)
-        return out.read(), err.read(), process.returncode
+            self.type(stdin)
+            if not keep_open:
+                self.process.stdin.close()
 
-
-class Simulator:
-    """trackpod-sim, waited for until it says its ports are open; not by asking the MIDI
-    system: every short-lived client can leave a synchronous JACK server dropping the
-    next client's messages."""
-
-    def __init__(self, binary, work, args):
-        self.out_path, self.err_path = Path(work, "sim.out"), Path(work, "sim.err")
-        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
-            self.process = subprocess.Popen([str(binary), *map(str, args)], stdout=out, stderr=err,
-                                            stdin=subprocess.DEVNULL)
-        wait_until(lambda: " ready on " in self.out() or self.process.poll() is not None, 10)
-        if " ready on " not in self.out():
-            self.stop()
-            raise RuntimeError("the simulator did not come up: " + self.err())
+    def type(self, text):
+        with contextlib.suppress(BrokenPipeError):
+            self.process.stdin.write(text.encode())
+            self.process.stdin.flush()
 
     def out(self):
-        return self.out_path.read_text(errors="replace")
+        return self.paths[0].read_bytes().decode(errors="replace")
 
     def err(self):
-        return self.err_path.read_text(errors="replace")
+        return self.paths[1].read_bytes().decode(errors="replace")
+
+    def running(self):
+        return self.process.poll() is None
 
     def kill(self):  # as a pulled cable would: no chance to close its ports
         self.process.kill()
         self.process.wait()
 
+    def wait(self, limit):
+        if self.process.stdin:
+            self.process.stdin.close()
+        try:
+            self.process.wait(limit)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError(f"{self.process.args} did not end within {limit} s")
+
+
+class Simulator(Process):
+    """trackpod-sim, waited for until it says its ports are open; not by asking the MIDI
+    system: every short-lived client can leave a synchronous JACK server dropping the
+    next client's messages."""
+
+    def __init__(self, binary, work, args):
+        super().__init__([binary, *args], work, "sim", stdin="")
+        wait_until(lambda: " ready on " in self.out() or not self.running(), 10)
+        if " ready on " not in self.out():
+            self.stop()
+            raise RuntimeError("the simulator did not come up: " + self.err())
+
     def stop(self):  # it closes its ports, then writes its files and summary
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(30)
-            except subprocess.TimeoutExpired:
-                self.kill()
+        self.process.terminate()
+        with contextlib.suppress(AssertionError):
+            self.wait(30)
         return self.out()
 
     def microseconds_per_exchange(self):
@@ -196,20 +203,17 @@ class Transport:
             args = ("--raw-midi", self.raw_device, *args)
         return Simulator(self.sim_binary, work or self.work, args)
 
+    def start_program(self, *args, stdin="\n", command=None, keep_open=False):
+        """Starts it (or another command) in the background; end() waits for its Run."""
+        return Process([*(command or self.command), *args], self.work, f"run{next(_runs)}", stdin, keep_open)
+
     def run(self, *args, stdin="", command=None):
-        """Runs the program to its end; stdin: the text typed, or None for a closed input."""
-        return self.finish(*execute([*(command or self.command), *args], stdin))
+        """Runs it to its end; stdin: the text typed, or None for no input at all."""
+        return self.end(self.start_program(*args, stdin=stdin, command=command))
 
-    def start_program(self, *args, stdin="", out=None, err=None):
-        """Starts it in the background, its input the text given, left open."""
-        process = subprocess.Popen([*self.command, *map(str, args)], stdin=subprocess.PIPE,
-                                   stdout=out or subprocess.DEVNULL, stderr=err or subprocess.DEVNULL)
-        process.stdin.write(stdin.encode())
-        process.stdin.flush()
-        return process
-
-    def finish(self, out, err, status):
-        out, err = out.decode(errors="replace"), err.decode(errors="replace")
+    def end(self, program, limit=RUN_LIMIT_S):
+        program.wait(limit)
+        out, err, status = program.out(), program.err(), program.process.returncode
         status = 128 - status if status < 0 else status
         if self.wine:
             out = out.replace("\r\n", "\n")  # msvcrt's console writes "\n" as "\r\n"
@@ -228,20 +232,16 @@ class Transport:
         """Runs the program against a simulator started with --name, whose name does not
         begin with "trackpod", and answers each port prompt with the number of that
         simulator's port in the list above it, in one run (under Wine each costs seconds).
-        Returns the run and the answers."""
-        prompt, answers = "Please choose a port number: ", ""
-        out, err = self.work / "prompt.out", self.work / "prompt.err"
-        program = self.start_program(*args, out=out.open("wb"), err=err.open("wb"))
-        shown = lambda: out.read_bytes().decode(errors="replace")  # noqa: E731
-        while wait_until(lambda: program.poll() is not None or shown().count(prompt) > answers.count("\n"), RUN_LIMIT_S) \
-                and program.poll() is None:
-            side = re.findall(r"^  (Input|Output) port #", shown(), re.M)[-1]
-            answers += port_number(shown(), side, name) + "\n"
-            program.stdin.write(answers.splitlines()[-1].encode() + b"\n")
-            program.stdin.flush()
-        program.stdin.close()
-        program.wait(RUN_LIMIT_S)
-        return self.finish(out.read_bytes(), err.read_bytes(), program.returncode), answers
+        Returns the run and the number of answers."""
+        program, answers = self.start_program(*args, stdin="", keep_open=True), 0
+        asked = lambda: program.out().count(PROMPT) > answers  # noqa: E731
+        while wait_until(lambda: asked() or not program.running(), RUN_LIMIT_S) and asked():
+            side = re.findall(r"^  (Input|Output) port #", program.out(), re.M)[-1]
+            found = re.search(rf"^  {side} port #([0-9]+): {re.escape(name)}", program.out(), re.M)
+            assert found, f"no {side} port {name}:\n{program.out()}"
+            program.type(found.group(1) + "\n")
+            answers += 1
+        return self.end(program), answers
 
     def opened(self, prefix="trackpod-sim"):
         """The two lines that say which ports were opened, as the program prints them."""
@@ -275,17 +275,8 @@ def busy(seconds=120):
             p.wait()
 
 
-def port_number(out, side, name):
-    found = re.search(rf"^  {side} port #([0-9]+): {re.escape(name)}", out, re.M)
-    return found.group(1) if found else None
-
-
 def make_file(path, first, size):
     """A file with the given first byte, then noise."""
     data = bytes([first]) + os.urandom(size - 1)
     Path(path).write_bytes(data)
     return data
-
-
-def scratch():
-    return Path(tempfile.mkdtemp(prefix="tpmidi-e2e-"))

@@ -13,19 +13,13 @@ def test_without_the_simulator(transport):
     assert run.status == 0
 
 
-def test_midi_mode_and_a_delay_that_is_refused(transport, sim, tmp_path):
+def test_midi_mode_permanently(transport, sim, tmp_path):
     wire = tmp_path / "wire.log"
     sim("--log", wire)
     run = transport.run("-MIDI", "30")
     assert run.out == transport.opened() + "\nMIDI mode activated permanently.\n\n"
-    assert "F0 7E 54 07 01 00 54 50 44 4D 1E 00 F7" in wire.read_text().splitlines()
-    if transport.wine:
-        return  # the refusal is the same code there, and each run under Wine costs seconds
-    before = wire.read_text()
-    run = transport.run("-midi", "  -7x")  # -7 is 249: a status byte
-    assert run.out == transport.opened() + "\nThe delay must be between 0 and 127; nothing was sent.\n\n"
     assert run.status == 0
-    assert wire.read_text() == before
+    assert "F0 7E 54 07 01 00 54 50 44 4D 1E 00 F7" in wire.read_text().splitlines()
 
 
 @pytest.mark.native

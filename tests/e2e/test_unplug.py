@@ -1,42 +1,11 @@
 """A port that goes away: the program ends the job by itself, with "error" and no
 success line, and keeps every byte it received."""
 
-import subprocess
 import time
 
 import pytest
 
 from harness import make_file, wait_until
-
-SUCCESS = ("done", "Transfer complete.", "activated")
-
-
-def lines_in(path):
-    return path.read_text().count("\n") if path.exists() else 0
-
-
-def ended_with_error(transport, program, out, err, since, limit=5):
-    """Waits for the program to end by itself; returns its run and how long it took."""
-    try:
-        program.wait(limit + 10)
-    except subprocess.TimeoutExpired:
-        program.kill()
-        program.wait()
-        raise AssertionError("the program kept waiting after its port went away")
-    took = time.monotonic() - since
-    run = transport.finish(out.read_bytes(), err.read_bytes(), program.returncode)
-    assert run.out.endswith("\nerror\n") and not any(word in run.out for word in SUCCESS), run.out
-    assert run.status == 0
-    assert " went away" in run.err
-    assert took < limit
-    return run
-
-
-def start(transport, tmp_path, *args):
-    out, err = tmp_path / "out", tmp_path / "err"
-    program = transport.start_program(*args, stdin="\n", out=out.open("wb"), err=err.open("wb"))
-    return program, out, err
-
 
 JOBS = {  # what the program is doing when its port goes away: its arguments, the
     # simulator's, and when to pull: once a file (in the test's folder) holds so many
@@ -54,17 +23,20 @@ def run_and_pull(transport, sim, tmp_path, job, pull):
     bank = make_file(tmp_path / "bank.tp2", 0x24, 4096)
     make_file(tmp_path / "game.gba", 0x2E, 262144)
     s = sim(*in_folder(sim_args))
-    program, out, err = start(transport, tmp_path, *in_folder(args))
+    program = transport.start_program(*in_folder(args))
     if watched:
         path = tmp_path / watched
-        size = (lambda: lines_in(path)) if watched == "wire.log" else (lambda: path.stat().st_size)
+        size = lambda: path.read_text().count("\n") if watched == "wire.log" else path.stat().st_size  # noqa: E731
         assert wait_until(lambda: path.exists() and size() >= level, 60)
     else:
         time.sleep(1.5)  # well into the wait for an answer
-        assert program.poll() is None
+    assert program.running()
     since = time.monotonic()
     pull(s)
-    run = ended_with_error(transport, program, out, err, since)
+    run = transport.end(program, 15)
+    assert time.monotonic() - since < 5, "the program kept waiting after its port went away"
+    assert run.out.endswith("\nerror\n") and not any(w in run.out for w in ("done", "complete", "activated")), run.out
+    assert run.status == 0 and " went away" in run.err
     if job == "receive":
         received = (tmp_path / "received.tp2").read_bytes()
         assert len(received) >= level and received == bank[:len(received)]
@@ -93,17 +65,16 @@ def test_the_simulator_gone(transport, sim, tmp_path, job):
 
 @pytest.mark.over("usb")
 @pytest.mark.wine
-def test_the_interface_pulled_out_under_wine(transport, sim, tmp_path):
+def test_the_interface_pulled_out_under_wine(transport, sim):
     """Wine's WinMM keeps listing a device that was pulled out, under its name: the
     program is never told, and waits as for a silent handheld."""
     sim("--silent")
-    program, out, err = start(transport, tmp_path, "-sync")
+    program = transport.start_program("-sync")
     time.sleep(3)
     try:
         transport.unplug()
         time.sleep(3)  # several looks for the ports
-        assert program.poll() is None
+        assert program.running()
     finally:
         program.kill()
-        program.wait()
         transport.plug()
