@@ -102,18 +102,15 @@ inline const std::string kPortsOpened =
     "\ntrackpod-sim out:from-handheld opened for input\n"
     "\ntrackpod-sim in:to-handheld opened for output\n";
 
+// A fresh folder named in three scripts: every file test also tries a name beyond ASCII.
 struct ScratchDir {
-    std::filesystem::path root;
-    std::string path;
-    ScratchDir() {
-        std::random_device random;
-        do {
-            root = std::filesystem::temp_directory_path() / ("tpmidi-test-" + std::to_string(random()));
-        } while (!std::filesystem::create_directory(root));
-        path = root.u8string();
+    const std::filesystem::path root = std::filesystem::temp_directory_path() /
+        std::filesystem::u8path("tpmidi-\xD0\xB6\xD1\x83\xD0\xBA-b\xC3\xA4nk-\xE6\x9B\xB2-" + std::to_string(std::random_device()()));
+    const std::string path = (std::filesystem::create_directory(root), root.u8string());
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
     }
-    ~ScratchDir() { std::filesystem::remove_all(root, ignored); }
-    std::error_code ignored;
     std::string name(const std::string& n) const { return path + "/" + n; }
     std::string file(const std::string& n, const Bytes& data) const {
         std::ofstream(std::filesystem::u8path(name(n)), std::ios::binary)

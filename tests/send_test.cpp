@@ -107,23 +107,3 @@ TEST(SendFile, AFileArrivingInPiecesIsReadUpToTheBufferSize) {
     EXPECT_EQ(st.fileBuffer, Bytes(data.begin(), data.begin() + kFileBufferSize));
 }
 #endif
-
-// Every byte value in every position, sent and received under names in several scripts.
-TEST(Files, RawBytesUnderAnyName) {
-    ScratchDir dir;
-    Bytes data(65536);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + i / 256);
-    for (const char* name : {"\xD0\xB6\xD1\x83\xD0\xBA.tp2", "b\xC3\xA4nk.tp2", "\xE6\x9B\xB2.tp2"}) {
-        Rig send;
-        send.run({"-send", dir.file(name, data)});
-        EXPECT_EQ(send.handheld->uploaded(), data) << name;
-        EXPECT_EQ(Bytes(send.st.fileBuffer.begin(), send.st.fileBuffer.begin() + 65536), data);
-
-        HandheldConfig config;
-        config.bank = data;
-        Rig receive(config);
-        const std::string received = dir.name(std::string("in-") + name);
-        receive.run({"-receive", received});
-        EXPECT_EQ(readAll(received), data) << name;
-    }
-}

@@ -57,12 +57,6 @@ def sim(transport, tmp_path):
         assert not harness.SANITIZER_REPORT.search(s.err()), "sanitizer report from trackpod-sim:\n" + s.err()
 
 
-@pytest.fixture
-def report():
-    """report(LINE): a measurement, shown at the end of the run."""
-    return _summary.append
-
-
 def pytest_terminal_summary(terminalreporter):
     for line in _summary:
         terminalreporter.write_line(line)
