@@ -29,69 +29,56 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
     }
 }
 
-TEST(ReceiveFile, MessagesOfNineBytesOrMoreCarryAByte) {
-    // An unrelated nine-byte SysEx message counts; a channel message and eight bytes do not.
+TEST(ReceiveFile, WhatCountsAsTheAnswerAndAsAByte) {
+    // The command's answer status, a message already waiting, messages among the bank's,
+    // and empty polls after the answer; then the console and the file.
     ScratchDir dir;
-    HandheldConfig config;
-    config.bank = {0xAA, 0xBB};
-    config.bankStrays = {{1, {0xF0, 0x7D, 1, 2, 3, 4, 5, 0x40, 0x05}}, {1, {0x90, 0x3C, 0x40}},
-                         {1, {0xF0, 0x7E, 0, 7, 2, 0, 0x40, 0xF7}}};
-    Rig rig(config);
-    rig.run({"-receive", dir.name("bank.tp1")});
-    EXPECT_EQ(readAll(dir.name("bank.tp1")), (Bytes{0xAA, 0x85, 0xBB}));
-}
-
-TEST(ReceiveFile, TheFirstMessageIsTheAnswerAndTheReceiveGoesOn) {
-    ScratchDir dir;
-    const std::tuple<int, Bytes, std::string, Bytes> cases[] = {
-        {2, {}, "\nerror\n", {1, 2}},
+    using Strays = std::vector<std::pair<std::size_t, Bytes>>;
+    const Bytes none;
+    const std::tuple<std::optional<int>, Bytes, Strays, unsigned, std::string, Bytes> cases[] = {
+        // An unrelated nine-byte SysEx message counts; a channel message and eight bytes do not.
+        {std::nullopt, none, {{1, {0xF0, 0x7D, 1, 2, 3, 4, 5, 0x40, 0x05}}, {1, {0x90, 0x3C, 0x40}},
+                   {1, {0xF0, 0x7E, 0, 7, 2, 0, 0x40, 0xF7}}}, 0, kReady, {1, 0x85, 2}},
+        {2, none, {}, 0, "\nerror\n", {1, 2}},
         // Too short to hold a status; the real answer then counts as a byte (0).
-        {6, {0x90, 0x3C, 0x40}, "\nerror\n", {0, 1, 2}},
+        {6, {0x90, 0x3C, 0x40}, {}, 0, "\nerror\n", {0, 1, 2}},
         // A message already waiting is taken as the answer.
-        {4, {0xF0, 0x7E, 0, 7, 3, 0, 0, 6, 0, 0xF7}, kReady, {0x00, 1, 2}},
+        {4, {0xF0, 0x7E, 0, 7, 3, 0, 0, 6, 0, 0xF7}, {}, 0, kReady, {0x00, 1, 2}},
+        // The first byte is waited for without limit: three idle limits' worth of silence.
+        {std::nullopt, none, {}, 30000, kReady, {1, 2}},
     };
-    for (const auto& [status, waiting, text, bytes] : cases) {
+    for (const auto& [status, waiting, strays, silence, text, bytes] : cases) {
         HandheldConfig config;
         config.bank = {1, 2};
+        config.bankStrays = strays;
         config.commandStatus = status;
         Rig rig(config);
         if (!waiting.empty()) rig.handheld->queue(waiting);
+        unsigned polls = 0;
+        auto poll = rig.st.midi.poll;
+        rig.st.midi.poll = [&, silence = silence](Bytes& m) { return ++polls > 1 && polls <= 1 + silence ? m.clear() : poll(m); };
         rig.run({"-receive", dir.name("x.tp2")});
-        EXPECT_EQ(rig.console.text, kPortsOpened + text + "0k saved... done.\n\n") << status;
-        EXPECT_EQ(readAll(dir.name("x.tp2")), bytes) << status;
+        EXPECT_EQ(rig.console.text, kPortsOpened + text + "0k saved... done.\n\n") << bytes.size();
+        EXPECT_EQ(readAll(dir.name("x.tp2")), bytes) << bytes.size();
     }
 }
 
-TEST(ReceiveFile, WaitsForTheFirstByteWithoutLimit) {
+TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
     ScratchDir dir;
-    HandheldConfig config;
-    config.bank = {7, 8};
-    Rig rig(config);
-    // After the answer, three idle limits' worth of empty polls, then the bank.
-    unsigned polls = 0;
-    auto poll = rig.st.midi.poll;
-    rig.st.midi.poll = [&](Bytes& m) { return ++polls > 1 && polls < 30000 ? m.clear() : poll(m); };
-    rig.run({"-receive", dir.name("x.tp2")});
-    EXPECT_EQ(readAll(dir.name("x.tp2")), (Bytes{7, 8}));
-}
-
-TEST(ReceiveFile, NoUsableFileNameSendsNothing) {
-    ScratchDir dir;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"-receive"}, {"-receive", ""},
-                                                 {"-receive", dir.name("no/such/dir")}, {"-receive", dir.path}}) {
-        Rig rig;
+    const std::string askName = "Please enter a file name.\nIt is recommended to use suffixes '.tp1' and '.tp2' "
+                                "for trackpod 1.6 and trackpod 2.5 files.\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-receive"}, askName}, {{"-receive", ""}, askName}, {{"-receive", dir.name("no/such/dir")}, askName},
+        {{"-receive", dir.path}, askName},
+        // A full disk: what arrives cannot be saved.
+        {{"-receive", "/dev/full"}, kReady + "\nerror\n\n"}};
+    for (const auto& [args, text] : cases) {
+        if (args.size() > 1 && args[1] == "/dev/full" && !std::filesystem::exists(args[1])) continue;
+        HandheldConfig config;
+        config.bank = pattern(100, 1);
+        Rig rig(config);
         EXPECT_EQ(rig.run(args), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + "Please enter a file name.\nIt is recommended to use suffixes "
-                                                "'.tp1' and '.tp2' for trackpod 1.6 and trackpod 2.5 files.\n");
-        EXPECT_TRUE(rig.sends().empty());
+        EXPECT_EQ(rig.console.text, kPortsOpened + text);
+        EXPECT_EQ(rig.sends().size(), text == askName ? 0u : 1u);
     }
-}
-
-TEST(ReceiveFile, FailedWriteIsAnErrorNotSuccess) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-    HandheldConfig config;
-    config.bank = pattern(100, 1);
-    Rig rig(config);
-    rig.run({"-receive", "/dev/full"});
-    EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "\nerror\n\n");
 }
