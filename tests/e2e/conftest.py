@@ -11,12 +11,6 @@ import harness
 _summary = []
 
 
-def pytest_configure(config):
-    for marker in ("over(*transports): only over these (default: jack, alsa, usb)",
-                   "native: the Linux build only", "wine: the Windows build only"):
-        config.addinivalue_line("markers", marker)
-
-
 def pytest_runtest_setup(item):
     name, wine = os.environ.get("E2E_TRANSPORT", "jack"), os.environ.get("TPMIDI", "").endswith(".exe")
     over = item.get_closest_marker("over")

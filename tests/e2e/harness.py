@@ -12,7 +12,7 @@ import re
 import subprocess
 import sys
 import time
-from dataclasses import dataclass
+from collections import namedtuple
 from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
@@ -94,16 +94,9 @@ class Simulator(Process):
             self.wait(30)
         return self.out()
 
-    def microseconds_per_exchange(self):
-        found = re.search(r" s, ([0-9.e+-]+) us each$", self.out(), re.M)
-        return float(found.group(1)) if found else None
 
-
-@dataclass
-class Run:
-    out: str  # standard output, the numbers ALSA and WinMM add to the names opened taken out
-    err: str
-    status: int
+# out: standard output, the numbers that ALSA and WinMM add to the names opened taken out
+Run = namedtuple("Run", "out err status")
 
 
 class Transport:
@@ -176,7 +169,8 @@ class Transport:
         return None
 
     def unplug(self):
-        (GADGET / "UDC").write_text("\n")
+        if (GADGET / "UDC").read_text().strip():
+            (GADGET / "UDC").write_text("\n")
         assert wait_until(lambda: "trackpod MIDI" not in CARDS.read_text(), 10)
 
     def plug(self):
