@@ -230,9 +230,10 @@ class Transport:
         program, answers = self.start_program(*args, stdin="", keep_open=True), 0
         asked = lambda: program.out().count(PROMPT) > answers  # noqa: E731
         while wait_until(lambda: asked() or not program.running(), RUN_LIMIT_S) and asked():
-            side = re.findall(r"^  (Input|Output) port #", program.out(), re.M)[-1]
-            found = re.search(rf"^  {side} port #([0-9]+): {re.escape(name)}", program.out(), re.M)
-            assert found, f"no {side} port {name}:\n{program.out()}"
+            shown = program.out()
+            side = re.findall(r"^  (Input|Output) port #", shown, re.M)[-1]
+            found = re.search(rf"^  {side} port #([0-9]+): {re.escape(name)}", shown, re.M)
+            assert found, f"no {side} port {name}:\n{shown}"
             program.type(found.group(1) + "\n")
             answers += 1
         return self.end(program), answers

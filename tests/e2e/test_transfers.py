@@ -73,12 +73,16 @@ def test_under_load(transport, sim, tmp_path, job):
     waiting: whatever a busy machine drops is gone."""
     bank, received = tmp_path / "bank.tp2", tmp_path / "received.tp2"
     data = make_file(bank, 0x24, 4096)
-    s = sim("--bank" if job == "receive" else "--save", bank if job == "receive" else received)
+    receive = job == "receive"
+    s = sim("--bank", bank) if receive else sim("--save", received)
     with busy():
-        program = transport.start_program(*(["-receive", received] if job == "receive" else ["-send", bank]))
+        program = transport.start_program(*(("-receive", received) if receive else ("-send", bank)))
         wait_until(lambda: not program.running() or received.exists() and received.stat().st_size >= 4096, 60, 0.2)
     run = transport.end(program)
     s.stop()
-    assert run.out == transport.opened() + (sent_text(0x24, bank, 4096) if job == "upload" else (
-        "Ready to receive data.\n\n" + "".join(f"{k}k saved \r" for k in range(1, 5)) + "4k saved... done.\n\n"))
+    if receive:
+        assert run.out == transport.opened() + "Ready to receive data.\n\n" + \
+            "".join(f"{k}k saved \r" for k in range(1, 5)) + "4k saved... done.\n\n"
+    else:
+        assert run.out == transport.opened() + sent_text(0x24, bank, 4096)
     assert received.read_bytes() == data
