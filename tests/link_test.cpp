@@ -1,35 +1,9 @@
 // Data packets, byte for byte, against a peer whose answers the test writes.
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "link/link.h"
+#include "peer.h"
 #include "rig.h"
-
-namespace {
-// Records every send; every poll takes the next queued message; `echo` answers each packet with itself.
-struct Scripted {
-    ProgramState st;
-    std::vector<Bytes> sent;
-    std::deque<Bytes> queued;
-    bool echo = false;
-    unsigned polls = 0;
-
-    explicit Scripted(std::deque<Bytes> answers = {}, bool echoes = false)
-        : queued(std::move(answers)), echo(echoes) {
-        st.midi.send = [this](const Bytes& m) {
-            sent.push_back(m);
-            if (echo) queued.push_back(m);
-        };
-        st.midi.poll = [this](Bytes& m) {
-            ++polls;
-            m = queued.empty() ? Bytes() : queued.front();
-            if (!queued.empty()) queued.pop_front();
-        };
-    }
-};
-
-}  // namespace
 
 TEST(DataPackets, WorkedExamplesAndNumbering) {
     Scripted s({}, true);

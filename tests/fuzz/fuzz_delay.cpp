@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/run.h"
-#include "feed.h"
+#include "peer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -1,18 +1,19 @@
 // Arbitrary answers to the exchanges: each ends on its number or waits, and never reads past a message.
-#include "feed.h"
 #include "link/link.h"
+#include "peer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    Feed feed(data + 2, size - 2);
-    feed.st.packetNumber = feed.st.lastReplyNumber = data[0] & 0x7F;
+    Scripted peer(cutIntoMessages(data + 2, size - 2));
+    peer.silence = 0;
+    peer.st.packetNumber = peer.st.lastReplyNumber = data[0] & 0x7F;
     try {
         for (int round = 0; round < 4; ++round) {
             const int operation = (data[1] >> (2 * round)) & 3;
-            if (operation == 0) exchangeByte(feed.st, data[1]);
-            if (operation == 1) exchangeWord(feed.st, 0x80FF0102u * data[1]);
-            if (operation >= 2) sendBlock(feed.st, data[0], data[1], 0xFFFFFFFFu, 0);
-            FUZZ_CHECK(feed.st.lastReplyNumber == feed.st.packetNumber);
+            if (operation == 0) exchangeByte(peer.st, data[1]);
+            if (operation == 1) exchangeWord(peer.st, 0x80FF0102u * data[1]);
+            if (operation >= 2) sendBlock(peer.st, data[0], data[1], 0xFFFFFFFFu, 0);
+            FUZZ_CHECK(peer.st.lastReplyNumber == peer.st.packetNumber);
         }
     } catch (const OutOfInput&) {
     }

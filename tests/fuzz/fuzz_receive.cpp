@@ -2,22 +2,23 @@
 // nothing past a message, and counts exactly the bytes in the file, each from 9 or more.
 #include <filesystem>
 
-#include "feed.h"
+#include "peer.h"
 #include "transfer/receive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string file = (std::filesystem::temp_directory_path() / "tpmidi-fuzz-receive").string();
     // Before the first data byte the wait has no limit: give up after a while.
-    Feed feed(data, size, 1000);
-    feed.st.receiveIdlePolls = 64;
+    Scripted peer(cutIntoMessages(data, size));
+    peer.silence = 1000;
+    peer.st.receiveIdlePolls = 64;
     try {
-        receiveFile(feed.st, file.c_str());
+        receiveFile(peer.st, file.c_str());
     } catch (const OutOfInput&) {
         return 0;
     }
     const auto bytes = static_cast<std::size_t>(std::filesystem::file_size(file));
     FUZZ_CHECK(bytes * 10 <= size);  // every byte came from 9 or more, plus a length
-    const std::string done = std::to_string(bytes / 1024) + "k saved... done.\n", text = feed.out.str();
+    const std::string done = std::to_string(bytes / 1024) + "k saved... done.\n", text = peer.out.str();
     FUZZ_CHECK(text.size() >= done.size() && text.compare(text.size() - done.size(), done.size(), done) == 0);
     return 0;
 }

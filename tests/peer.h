@@ -1,0 +1,53 @@
+// A peer whose messages the test or the fuzzer writes up front. Every send is recorded;
+// every poll takes the next queued message, in a vector of exactly its size so that a
+// read past its end hits the sanitizer's red zone; `echo` queues each send back. Once
+// the queue is empty, more than `silence` empty polls throw OutOfInput, so that a wait
+// without limit ends.
+#pragma once
+
+#include <climits>
+#include <deque>
+#include <sstream>
+
+#include "link/state.h"
+
+struct OutOfInput {};
+
+struct Scripted {
+    ProgramState st;
+    std::ostringstream out;
+    std::vector<Bytes> sent;
+    std::deque<Bytes> queued;
+    bool echo = false;
+    unsigned polls = 0, silence = UINT_MAX, silentPolls = 0;
+
+    explicit Scripted(std::deque<Bytes> answers = {}, bool echoes = false) : queued(std::move(answers)), echo(echoes) {
+        st.out = &out;
+        st.midi.send = [this](const Bytes& m) {
+            sent.push_back(m);
+            if (echo) queued.push_back(m);
+        };
+        st.midi.poll = [this](Bytes& m) {
+            ++polls;
+            m.clear();
+            if (queued.empty() && ++silentPolls > silence) throw OutOfInput{};
+            if (queued.empty()) return;
+            Bytes(queued.front()).swap(m);
+            queued.pop_front();
+        };
+    }
+};
+
+// Fuzz input cut into messages: a length byte (0 to 31), then that many bytes.
+inline std::deque<Bytes> cutIntoMessages(const std::uint8_t* data, std::size_t size) {
+    std::deque<Bytes> messages;
+    for (std::size_t at = 1; at <= size; ++at) {
+        const std::size_t length = std::min<std::size_t>(data[at - 1] & 0x1F, size - at);
+        messages.emplace_back(data + at, data + at + length);
+        at += length;
+    }
+    return messages;
+}
+
+#define FUZZ_CHECK(condition) \
+    if (!(condition)) __builtin_trap()
