@@ -238,14 +238,14 @@ class Transport:
             answers += 1
         return self.end(program), answers
 
-    def opened(self, prefix="trackpod-sim"):
+    def opened(self):
         """The two lines that say which ports were opened, as the program prints them."""
         if self.name == "usb":
             ports = [("" if self.wine else "trackpod MIDI:") + "trackpod MIDI MIDI 1"] * 2
         else:
-            ports = [f"{prefix} from-handheld", f"{prefix} to-handheld"]
+            ports = ["trackpod-sim from-handheld", "trackpod-sim to-handheld"]
             if not self.wine:
-                ports = [f"{prefix} out:{ports[0]}", f"{prefix} in:{ports[1]}"]
+                ports = ["trackpod-sim out:" + ports[0], "trackpod-sim in:" + ports[1]]
         return f"\n{ports[0]} opened for input\n\n{ports[1]} opened for output\n"
 
     def listed_inputs(self):

@@ -9,38 +9,14 @@ from harness import make_file, wait_until
 
 JOBS = {  # what the program is doing when its port goes away: its arguments, the
     # simulator's, and when to pull: once a file (in the test's folder) holds so many
-    # lines (the simulator's log) or bytes (the file received)
-    "upload": (["-send", "bank.tp2"], ["--log", "wire.log"], "wire.log", 300),
-    "multiboot": (["-send", "game.gba"], ["--log", "wire.log"], "wire.log", 500),
-    "receive": (["-receive", "received.tp2"], ["--bank", "bank.tp2"], "received.tp2", 700),
-    "sync": (["-sync"], ["--silent"], None, 0),
+    # lines (the simulator's log) or bytes (the file received), then after so many
+    # seconds. The upload's handheld falls silent after 300 packets, its port still
+    # there: it is waited for, for longer than a look for gone ports takes.
+    "upload": (["-send", "bank.tp2"], ["--log", "wire.log", "--answer-packets", "300"], "wire.log", 302, 3),
+    "multiboot": (["-send", "game.gba"], ["--log", "wire.log"], "wire.log", 500, 0),
+    "receive": (["-receive", "received.tp2"], ["--bank", "bank.tp2"], "received.tp2", 700, 0),
+    "sync": (["-sync"], ["--silent"], None, 0, 1.5),  # well into the wait for an answer
 }
-
-
-def run_and_pull(transport, sim, tmp_path, job, pull):
-    args, sim_args, watched, level = JOBS[job]
-    in_folder = lambda names: [tmp_path / n if "." in n else n for n in names]  # noqa: E731
-    bank = make_file(tmp_path / "bank.tp2", 0x24, 4096)
-    make_file(tmp_path / "game.gba", 0x2E, 262144)
-    s = sim(*in_folder(sim_args))
-    program = transport.start_program(*in_folder(args))
-    if watched:
-        path = tmp_path / watched
-        size = lambda: path.read_text().count("\n") if watched == "wire.log" else path.stat().st_size  # noqa: E731
-        assert wait_until(lambda: path.exists() and size() >= level, 60)
-    else:
-        time.sleep(1.5)  # well into the wait for an answer
-    assert program.running()
-    since = time.monotonic()
-    pull(s)
-    run = transport.end(program, 15)
-    assert time.monotonic() - since < 5, "the program kept waiting after its port went away"
-    assert run.out.endswith("\nerror\n") and not any(w in run.out for w in ("done", "complete", "activated")), run.out
-    assert run.status == 0 and " went away" in run.err
-    if job == "receive":
-        received = (tmp_path / "received.tp2").read_bytes()
-        assert len(received) >= level and received == bank[:len(received)]
-    return run
 
 
 @pytest.mark.native
@@ -48,12 +24,32 @@ def run_and_pull(transport, sim, tmp_path, job, pull):
 def test_a_port_that_goes_away(transport, sim, tmp_path, job):
     """Through USB the interface is pulled out; over JACK and ALSA the simulator is
     killed, and its ports go with it."""
-    usb = transport.name == "usb"
+    args, sim_args, watched, level, silence = JOBS[job]
+    in_folder = lambda names: [tmp_path / n if "." in n else n for n in names]  # noqa: E731
+    bank = make_file(tmp_path / "bank.tp2", 0x24, 4096)
+    make_file(tmp_path / "game.gba", 0x2E, 262144)
+    s = sim(*in_folder(sim_args))
+    program = transport.start_program(*in_folder(args))
     try:
-        run = run_and_pull(transport, sim, tmp_path, job, lambda s: transport.unplug() if usb else s.kill())
-        assert usb or 'tpmidi01: the MIDI port "trackpod-sim ' in run.err
+        if watched:
+            path = tmp_path / watched
+            size = lambda: path.read_text().count("\n") if watched == "wire.log" else path.stat().st_size  # noqa: E731
+            assert wait_until(lambda: path.exists() and size() >= level, 60)
+        time.sleep(silence)
+        assert program.running()
+        since = time.monotonic()
+        transport.unplug() if transport.name == "usb" else s.kill()
+        run, waited = transport.end(program, 15), time.monotonic() - since
     finally:
         transport.restart()  # plugged in again; a JACK server that a killed client can leave dropping messages
+    assert waited < 5, "the program kept waiting after its port went away"
+    assert run.out.endswith("\nerror\n") and not any(w in run.out for w in ("done", "complete", "activated")), run.out
+    assert run.status == 0 and " went away" in run.err
+    assert transport.name == "usb" or 'tpmidi01: the MIDI port "trackpod-sim ' in run.err
+    assert (tmp_path / "bank.tp2").read_bytes() == bank  # a file sent is only read
+    if job == "receive":
+        received = (tmp_path / "received.tp2").read_bytes()
+        assert len(received) >= level and received == bank[:len(received)]
 
 
 @pytest.mark.over("usb")
