@@ -17,11 +17,6 @@ std::string expectedConsole(const std::string& file, bool accepted) {
                             : "\nerror\n\n");
 }
 
-Bytes padded(Bytes data) {
-    data.resize(kFileBufferSize, 0);
-    return data;
-}
-
 }  // namespace
 
 TEST(MultibootSteps, KnownValues) {
@@ -56,7 +51,9 @@ TEST(MultibootUpload, ConsoleAcceptsTheImage) {
         // The console model checks the order of every step; count what it cannot.
         const GbaModel& gba = rig.handheld->gba();
         EXPECT_TRUE(gba.finished() && gba.checksumMatched() && gba.problems().empty()) << size << ": " << gba.verdict();
-        EXPECT_EQ(gba.image(), padded(data)) << size;
+        Bytes padded = data;
+        padded.resize(kFileBufferSize, 0);
+        EXPECT_EQ(gba.image(), padded) << size;
         EXPECT_EQ(rig.console.text, expectedConsole(file, ends >= 0)) << size;
         EXPECT_EQ(rig.st.dataLength, kFileBufferSize);
         EXPECT_EQ(gba.blocksReceived(), 16372u);

@@ -151,18 +151,24 @@ TEST(PortChoice, ByName) {
 }
 
 TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
-    Rig rig({}, "3\n10\nabc\n-1\n\n +1 trailing words\n0\n");
+    // Then "press enter" takes one character of the next line, not the answer's line.
+    ScratchDir dir;
+    const std::string file = dir.file("f.bin", pattern(4, 0x01));
+    Rig rig({}, "3\n10\nabc\n-1\n\n +1 trailing words\n0\nxyz\n");
     rig.inputPorts = {"A", "B", "C"};
     rig.outputPorts = {"Midi Through", "USB MIDI"};
-    rig.run({"-getmidi"});
+    rig.run({"-send", file});
     const std::string prompt = "\nPlease choose a port number: ";
     EXPECT_EQ(rig.console.text, "\n  Input port #0: A\n  Input port #1: B\n  Input port #2: C\n" + prompt +
                                  prompt + prompt + prompt + prompt + prompt +
                                  "B opened for input\n\n  Output port #0: Midi Through\n"
-                                 "  Output port #1: USB MIDI\n" + prompt +
-                                 "Midi Through opened for output\n\nMIDI receive mode activated.\n\n");
+                                 "  Output port #1: USB MIDI\n" + prompt + "Midi Through opened for output\n\n"
+                                 "Loaded file: " + file + "\nPress enter to send.\n0k of 0k sent\r0k of 0k sent... done.\n");
     EXPECT_EQ(rig.events[0], "open in 1");
     EXPECT_EQ(rig.events[1], "open out 0");
+    std::string rest;
+    std::getline(rig.in, rest);
+    EXPECT_EQ(rest, "yz");
 
     // End of input at the prompt gives up: nothing is sent.
     Rig closed({}, "x\n");

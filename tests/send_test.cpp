@@ -72,18 +72,6 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
     }
 }
 
-TEST(SendFile, EnterTakesOneCharacterAfterThePortAnswerLine) {
-    ScratchDir dir;
-    const std::string file = dir.file("f.bin", pattern(4, 0x01));
-    Rig rig({}, "1\nxyz\nmore\n");
-    rig.inputPorts = {"A", "B"};
-    rig.run({"-send", file});
-    EXPECT_EQ(rig.handheld->uploaded().size(), 4u);
-    std::string rest;
-    std::getline(rig.in, rest);
-    EXPECT_EQ(rest, "yz");
-}
-
 #ifndef _WIN32
 TEST(SendFile, AFileArrivingInPiecesIsReadUpToTheBufferSize) {
     ScratchDir dir;

@@ -35,13 +35,11 @@ def transport(tmp_path_factory):
 
 @pytest.fixture
 def sim(transport, tmp_path):
-    """sim(ARGS...) starts the simulator, stopping the one before; each is stopped at
-    the test's end, and a sanitizer report in its errors fails the test."""
+    """sim(ARGS...) starts the simulator; it is stopped at the test's end, and a
+    sanitizer report in its errors fails the test."""
     started = []
 
     def start(*args):
-        if started:
-            started[-1].stop()
         started.append(transport.simulator(*args, work=tmp_path))
         return started[-1]
 
