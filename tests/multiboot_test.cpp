@@ -63,6 +63,9 @@ TEST(MultibootUpload, ConsoleAcceptsTheImage) {
         EXPECT_EQ(static_cast<unsigned>(std::count_if(sends.begin(), sends.end(),
                                                       [](const std::string& m) { return m.size() == 41; })),
                   waits + 1 + 1 + 96 + 4 + 1 + 1 + gba.endExchanges() + 3);
+        // The client query, sent twice, spelled out: the console model reads the same constant.
+        EXPECT_EQ(std::count_if(sends.begin(), sends.end(),
+                                [](const std::string& m) { return m.substr(18) == "04 08 00 00 63 51 00 F7"; }), 2);
         // Each pause comes right before a try.
         EXPECT_EQ(rig.count("sleep 63"), waits);
         for (std::size_t i = 0; i + 1 < rig.events.size(); ++i) {

@@ -51,7 +51,6 @@ constexpr std::uint8_t kTag[3] = {'T', 'P', 'D'};
 constexpr std::size_t kCommandLength = 13;
 constexpr std::size_t kKindAt = 4;
 constexpr std::size_t kLetterAt = 9;
-constexpr std::size_t kParameterAt = 10;
 constexpr std::uint8_t kLetterBegin = 'b';
 constexpr std::uint8_t kLetterSync = 's';
 constexpr std::uint8_t kLetterSyncPermanent = 'S';
