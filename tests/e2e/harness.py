@@ -75,6 +75,12 @@ class Process:
             self.kill()
             raise AssertionError(f"{self.process.args} did not end within {limit} s")
 
+    def stop(self):  # SIGTERM: a simulator closes its ports, then writes its files and summary
+        self.process.terminate()
+        with contextlib.suppress(AssertionError):
+            self.wait(30)
+        return self.out()
+
 
 class Simulator(Process):
     """trackpod-sim, waited for until it says its ports are open; not by asking the MIDI
@@ -87,12 +93,6 @@ class Simulator(Process):
         if " ready on " not in self.out():
             self.stop()
             raise RuntimeError("the simulator did not come up: " + self.err())
-
-    def stop(self):  # it closes its ports, then writes its files and summary
-        self.process.terminate()
-        with contextlib.suppress(AssertionError):
-            self.wait(30)
-        return self.out()
 
 
 # out: standard output, the numbers that ALSA and WinMM add to the names opened taken out
@@ -120,8 +120,7 @@ class Transport:
 
     def stop(self):
         if self.jackd:
-            self.jackd.terminate()
-            self.jackd.wait()
+            self.jackd.stop()
         if self.name == "usb":
             self.unplug()
         if self.wine:
@@ -134,10 +133,8 @@ class Transport:
         load leaves the server dropping messages; 200 ms still drops a killed client
         within about 4 s."""
         os.environ.update(JACK_DEFAULT_SERVER=f"tpmidi-{os.getpid()}", JACK_NO_AUDIO_RESERVATION="1")
-        with open(self.work / "jackd.log", "ab") as log:
-            self.jackd = subprocess.Popen(["jackd", "-S", "-t", "200", "-n", os.environ["JACK_DEFAULT_SERVER"],
-                                           "-d", "dummy", "-r", "48000", "-p", "16"],
-                                          stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.jackd = Process(["jackd", "-S", "-t", "200", "-n", os.environ["JACK_DEFAULT_SERVER"],
+                              "-d", "dummy", "-r", "48000", "-p", "16"], self.work, f"jackd{next(_runs)}", stdin="")
         if subprocess.run(["jack_wait", "-w", "-t", "20"], capture_output=True).returncode != 0:
             raise RuntimeError("the JACK server did not start")
 
