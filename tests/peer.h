@@ -5,6 +5,7 @@
 // without limit ends.
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <deque>
 #include <sstream>
