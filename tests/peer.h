@@ -30,9 +30,11 @@ struct Scripted {
         };
         st.midi.poll = [this](Bytes& m) {
             ++polls;
-            m.clear();
-            if (queued.empty() && ++silentPolls > silence) throw OutOfInput{};
-            if (queued.empty()) return;
+            if (queued.empty()) {
+                m.clear();
+                if (++silentPolls > silence) throw OutOfInput{};
+                return;
+            }
             Bytes(queued.front()).swap(m);
             queued.pop_front();
         };

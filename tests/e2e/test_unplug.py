@@ -38,7 +38,10 @@ def test_a_port_that_goes_away(transport, sim, tmp_path, job):
         time.sleep(silence)
         assert program.running()
         since = time.monotonic()
-        transport.unplug() if transport.name == "usb" else s.kill()
+        if transport.name == "usb":
+            transport.unplug()
+        else:
+            s.kill()
         run, waited = transport.end(program, 15), time.monotonic() - since
     finally:
         transport.restart()  # plugged in again; a JACK server that a killed client can leave dropping messages
