@@ -55,12 +55,13 @@ std::string missingPort(RtMidiObjects& objects) {
 
 void throwLibraryErrors(RtMidi& object) { object.setErrorCallback(onLibraryError, nullptr); }
 
-void closeBeforeDelete(RtMidi& object) {
+void closeBeforeDelete(RtMidi& object, RtMidi::Api api) {
+    if (api == RtMidi::UNIX_JACK) std::this_thread::sleep_for(kJackSettle);
     try {
         object.closePort();
     } catch (const RtMidiError&) {
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(kCallbackSettle);
 }
 
 void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {

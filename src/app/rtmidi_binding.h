@@ -59,12 +59,18 @@ void throwLibraryErrors(RtMidi& object);
 // Closes the port and deletes the object. The JACK backend of RtMidi 5.0 frees its
 // send buffer while its process callback may still read it, so the callback is
 // given a moment after the port is closed.
-void closeBeforeDelete(RtMidi& object);
+// JACK (1.9.21) announces each change of its graph to every client on a thread that
+// walks the client's ports with no lock against one being closed meanwhile, which
+// crashes the process. A change is announced a cycle after it is made (the other
+// object's client just closed, another program just ended), so those announcements
+// are given time to end before the port is closed.
+constexpr std::chrono::milliseconds kCallbackSettle{20}, kJackSettle{50};
+void closeBeforeDelete(RtMidi& object, RtMidi::Api api);
 
 template <typename T>
 void deleteRtMidi(T* object) {
     if (object == nullptr) return;
-    closeBeforeDelete(*object);
+    closeBeforeDelete(*object, object->getCurrentApi());
     delete object;
 }
 
