@@ -60,8 +60,8 @@ void throwLibraryErrors(RtMidi& object);
 // send buffer while its process callback may still read it, so the callback is
 // given a moment after the port is closed.
 // JACK (1.9.21) announces each change of its graph to every client on a thread that
-// walks the client's ports with no lock against one being closed meanwhile, which
-// crashes the process. A change is announced a cycle after it is made (the other
+// walks the client's ports with no lock against one being closed meanwhile, and
+// can crash the process. A change is announced a cycle after it is made (the other
 // object's client just closed, another program just ended), so those announcements
 // are given time to end before the port is closed.
 constexpr std::chrono::milliseconds kCallbackSettle{20}, kJackSettle{50};
