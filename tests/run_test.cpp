@@ -53,34 +53,6 @@ TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
     }
 }
 
-TEST(RunFlow, AnInterfaceThatGoesAwayEndsTheJobWithError) {
-    // Whatever the job waits for, it ends: the progress line stays, "error" follows,
-    // no success line, every byte received is in the file.
-    ScratchDir dir;
-    const std::string bank = dir.file("bank.tp2", pattern(3000, 0x24));
-    const std::tuple<std::vector<std::string>, std::size_t, std::string, std::size_t> cases[] = {
-        {{"-sync"}, 0, "\nerror\n", 0},
-        {{"-send", bank}, 1500, "\nLoaded trackpod 2.5 bank: " + bank + "\n\nIn trackpod, select the bank to "
-         "overwrite,\nmove the cursor to the very right and\npress A+B+DOWN so that a status bar appears on the "
-         "bottom.\nThen press enter here.\n0k of 2k sent\r1k of 2k sent\r\nerror\n", 0},
-        {{"-receive", dir.name("in.tp2")}, 1 + 1500, "Ready to receive data.\n\n1k saved \r\nerror\n", 1500},
-    };
-    for (const auto& [args, after, text, saved] : cases) {
-        HandheldConfig config;
-        config.bank = pattern(2500, 0x24);
-        Rig rig(config);
-        rig.unplugAfter = after;
-        rig.st.receiveIdlePolls = kReceiveIdlePolls;  // the rig's short one would end a receive first
-        EXPECT_EQ(rig.run(args), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + text) << args[0];
-        EXPECT_EQ(rig.err.str(), "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n");
-        if (saved > 0) {
-            EXPECT_EQ(readAll(args[1]), Bytes(config.bank.begin(), config.bank.begin() + saved));
-        }
-        EXPECT_EQ(rig.events.back(), "destroy");
-    }
-}
-
 TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
     const std::tuple<const char*, std::string, const char*, std::size_t> cases[] = {
         {"-sync", command("01", "73", "1A"), "Sync mode activated.", 2},
