@@ -1,27 +1,16 @@
 // "-send": loading, kinds, console lines, pauses and the bytes that reach the handheld.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-
-#include <csignal>
-#include <thread>
-#endif
-
 #include "app/send.h"
 #include "rig.h"
 
-namespace {
-
 // The progress lines of an upload of `length` bytes, then its last line.
-std::string progress(std::uint32_t length, const char* end) {
+static std::string progress(std::uint32_t length, const char* end) {
     std::string text;
     const std::string total = std::to_string(length / 1024) + "k";
     for (std::uint32_t i = 0; i < length; i += 1024) text += std::to_string(i / 1024) + "k of " + total + " sent\r";
     return text + total + " of " + total + end;
 }
-
-}  // namespace
 
 TEST(SendFile, EachKindHasItsLinesAndUpload) {
     ScratchDir dir;
@@ -71,27 +60,3 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
         EXPECT_EQ(rig.st.dataLength, kFileBufferSize);
     }
 }
-
-#ifndef _WIN32
-TEST(SendFile, AFileArrivingInPiecesIsReadUpToTheBufferSize) {
-    ScratchDir dir;
-    const std::string pipe = dir.name("pipe");
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    std::signal(SIGPIPE, SIG_IGN);  // the reader stops after 262144 bytes
-    const Bytes data = pattern(300000, 0x01);
-    const auto openFiles = [] { return std::distance(std::filesystem::directory_iterator("/dev/fd"), {}); };
-    const auto filesBefore = openFiles();
-    std::thread writer([&] {
-        std::ofstream out(pipe, std::ios::binary);
-        for (std::size_t at = 0; at < data.size() && out; at += 1000) {
-            out.write(reinterpret_cast<const char*>(data.data() + at), 1000).flush();
-        }
-    });
-    ProgramState st;
-    EXPECT_TRUE(loadFile(st, pipe.c_str()));
-    writer.join();
-    EXPECT_EQ(openFiles(), filesBefore);
-    EXPECT_EQ(st.dataLength, kFileBufferSize);
-    EXPECT_EQ(st.fileBuffer, Bytes(data.begin(), data.begin() + kFileBufferSize));
-}
-#endif
