@@ -29,13 +29,8 @@ TEST(DataPackets, WorkedExamplesAndNumbering) {
 }
 
 TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
-    struct Case {
-        char operation;  // b: byte, w: word, k: block
-        std::deque<Bytes> answers;
-        std::uint32_t result;
-        unsigned polls;
-    };
-    const Case cases[] = {
+    // The operation (b: byte, w: word, k: block), the answers, the result, the polls taken.
+    const std::tuple<char, std::deque<Bytes>, std::uint32_t, unsigned> cases[] = {
         // Nine bytes with the right number do not answer a byte; ten do.
         {'b', {{0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0xF7}, {0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0x01, 0xF7}}, 0x81, 2},
         // A stale answer, an empty poll, a channel message, then the answer (sub-ID, count unread).
@@ -47,14 +42,14 @@ TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
         // A block, six.
         {'k', {{0xF0, 0x7E, 0, 7, 1}, {0xF0, 0x7E, 0, 7, 3, 1}}, 0, 2},
     };
-    for (const Case& c : cases) {
-        Scripted s(c.answers);
+    for (const auto& [operation, answers, expected, polls] : cases) {
+        Scripted s(answers);
         std::uint32_t result = 0;
-        if (c.operation == 'b') result = exchangeByte(s.st, 5);
-        if (c.operation == 'w') result = exchangeWord(s.st, 0);
-        if (c.operation == 'k') sendBlock(s.st, 0, 0, 0, 0);
-        EXPECT_EQ(result, c.result) << c.operation;
-        EXPECT_EQ(s.polls, c.polls) << c.operation;
+        if (operation == 'b') result = exchangeByte(s.st, 5);
+        if (operation == 'w') result = exchangeWord(s.st, 0);
+        if (operation == 'k') sendBlock(s.st, 0, 0, 0, 0);
+        EXPECT_EQ(result, expected) << operation;
+        EXPECT_EQ(s.polls, polls) << operation;
         EXPECT_EQ(s.st.lastReplyNumber, 1);
     }
 }

@@ -1,8 +1,7 @@
-// A peer whose messages the test or the fuzzer writes up front. Every send is recorded;
-// every poll takes the next queued message, in a vector of exactly its size so that a
-// read past its end hits the sanitizer's red zone; `echo` queues each send back. Once
-// the queue is empty, more than `silence` empty polls throw OutOfInput, so that a wait
-// without limit ends.
+// A peer whose messages the test or the fuzzer writes up front. Every send is recorded; each
+// poll takes the next message, in a vector of exactly its size so that a read past its end
+// hits the sanitizer's red zone; `echo` queues each send back. Once none is left, more than
+// `silence` empty polls throw OutOfInput, so that a wait without limit ends.
 #pragma once
 
 #include <algorithm>

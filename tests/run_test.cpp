@@ -32,9 +32,7 @@ TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
     Rig noInput, noOutput, create, open, send;
     noInput.inputPorts.clear();
     noOutput.outputPorts.clear();
-    create.createFails = true;
-    open.openFails = true;
-    send.sendFails = true;
+    create.createFails = open.openFails = send.sendFails = true;
     // The library's own reason goes to the error stream, the "error" line to the console.
     const std::tuple<Rig*, std::string, std::string> cases[] = {
         {&noInput, "\nNo input ports available!\n", ""},
