@@ -8,8 +8,6 @@ import pytest
 
 import harness
 
-_summary = []
-
 
 def pytest_runtest_setup(item):
     name, wine = os.environ.get("E2E_TRANSPORT", "jack"), os.environ.get("TPMIDI", "").endswith(".exe")
@@ -28,9 +26,6 @@ def transport(tmp_path_factory):
     t.start()
     yield t
     t.stop()
-    if t.wine:
-        _summary.append(f"tpmidi01.exe: {t.wine_crashes} of {t.wine_runs} runs under Wine ended in Wine's "
-                        "SIGSEGV at exit")
 
 
 @pytest.fixture
@@ -48,7 +43,3 @@ def sim(transport, tmp_path):
         s.stop()
         assert not harness.SANITIZER_REPORT.search(s.err()), "sanitizer report from trackpod-sim:\n" + s.err()
 
-
-def pytest_terminal_summary(terminalreporter):
-    for line in _summary:
-        terminalreporter.write_line(line)

@@ -1,9 +1,7 @@
-"""The real tpmidi01 against the simulator program over a real MIDI system: plain
-Python, so that scripts can use it without pytest. E2E_TRANSPORT chooses the system:
-jack (a private JACK server, the default); alsa (the ALSA sequencer, in
-scripts/vm-run's guest); usb (there, through its USB MIDI interface, the simulator on
-the interface's far side). A TPMIDI ending in .exe is the Windows build, run under Wine,
-whose WinMM driver maps the ALSA sequencer's ports to MIDI devices."""
+"""The real tpmidi01 against the simulator program over a real MIDI system, in plain Python
+so that scripts can use it too. E2E_TRANSPORT: jack (a private JACK server, the default),
+alsa (the ALSA sequencer, in scripts/vm-run's guest) or usb (there, through its USB MIDI
+interface). A TPMIDI ending in .exe runs under Wine, whose WinMM maps ALSA's ports."""
 
 import contextlib
 import itertools
@@ -33,9 +31,9 @@ def wait_until(predicate, seconds, step=0.05):
 
 
 class Process:
-    """A program started with its output in files: under Wine, helper processes that
-    outlive it inherit that output, and a pipe would not end with it. stdin: the text
-    typed (then closed, unless keep_open), or None for no input at all."""
+    """A program with its output in files (under Wine, helpers that outlive it inherit the
+    output, so a pipe would not end with it). stdin: the text typed, then closed unless
+    keep_open; None: no input at all."""
 
     def __init__(self, command, work, name, stdin=None, keep_open=False):
         self.paths = Path(work, name + ".out"), Path(work, name + ".err")
@@ -53,11 +51,11 @@ class Process:
             self.process.stdin.write(text.encode())
             self.process.stdin.flush()
 
-    def out(self):
-        return self.paths[0].read_bytes().decode(errors="replace")
+    def out(self, stream=0):
+        return self.paths[stream].read_bytes().decode(errors="replace")
 
     def err(self):
-        return self.paths[1].read_bytes().decode(errors="replace")
+        return self.out(1)
 
     def running(self):
         return self.process.poll() is None
@@ -82,17 +80,15 @@ class Process:
         return self.out()
 
 
-class Simulator(Process):
-    """trackpod-sim, waited for until it says its ports are open; not by asking the MIDI
-    system: every short-lived client can leave a synchronous JACK server dropping the
-    next client's messages."""
-
-    def __init__(self, binary, work, args):
-        super().__init__([binary, *args], work, "sim", stdin="")
-        wait_until(lambda: " ready on " in self.out() or not self.running(), 10)
-        if " ready on " not in self.out():
-            self.stop()
-            raise RuntimeError("the simulator did not come up: " + self.err())
+def start_simulator(binary, work, args):
+    """Waited for until it says its ports are open, not by asking the MIDI system: every
+    short-lived client can leave a synchronous JACK server dropping the next one's messages."""
+    sim = Process([binary, *args], work, "sim", stdin="")
+    wait_until(lambda: " ready on " in sim.out() or not sim.running(), 10)
+    if " ready on " not in sim.out():
+        sim.stop()
+        raise RuntimeError("the simulator did not come up: " + sim.err())
+    return sim
 
 
 # out: standard output, the numbers that ALSA and WinMM add to the names opened taken out
@@ -106,32 +102,28 @@ class Transport:
         self.wine = self.tpmidi.suffix == ".exe"
         self.command = [WINE, str(self.work / self.tpmidi.name)] if self.wine else [str(self.tpmidi)]
         self.jackd = None
-        self.wine_runs = self.wine_crashes = 0
 
     def start(self):
         if self.name == "jack" and not self.wine:
             self.start_jack()
         elif self.name not in ("alsa", "usb") or not os.path.exists("/dev/snd/seq"):
             raise RuntimeError(f"E2E_TRANSPORT={self.name}: jack here, alsa or usb in the VM")
-        if self.name == "usb":
-            self.plug()
+        self.plug()
         if self.wine:
             self.wine_setup(self.tpmidi)
 
     def stop(self):
         if self.jackd:
             self.jackd.stop()
-        if self.name == "usb":
-            self.unplug()
+        self.unplug()
         if self.wine:
             subprocess.run([WINE.replace("wine64", "wineserver"), "-k"], capture_output=True)
 
     def start_jack(self):
-        """Short periods, so that an exchange takes well under a millisecond. -S: without
-        it messages get lost when both cores are busy. -t 200: by default a client gets
-        two periods (0.7 ms) to finish a cycle or to close, and one that misses that under
-        load leaves the server dropping messages; 200 ms still drops a killed client
-        within about 4 s."""
+        """Short periods: an exchange takes well under a millisecond. -S: without it messages
+        get lost when both cores are busy. -t 200: a client that misses the default two
+        periods (0.7 ms) to close leaves the server dropping messages; 200 ms still drops
+        a killed client within about 4 s."""
         os.environ.update(JACK_DEFAULT_SERVER=f"tpmidi-{os.getpid()}", JACK_NO_AUDIO_RESERVATION="1")
         self.jackd = Process(["jackd", "-S", "-t", "200", "-n", os.environ["JACK_DEFAULT_SERVER"],
                               "-d", "dummy", "-r", "48000", "-p", "16"], self.work, f"jackd{next(_runs)}", stdin="")
@@ -139,9 +131,8 @@ class Transport:
             raise RuntimeError("the JACK server did not start")
 
     def restart(self):
-        """A fresh system after a client was killed without closing (it can leave a
-        synchronous JACK server dropping messages); a USB interface plugged out and in,
-        which drops what it still held for the last client."""
+        """A fresh JACK server after a client was killed without closing, which can leave it
+        dropping messages; a USB interface plugged out and in, dropping what it still held."""
         if self.jackd:
             self.stop()
             self.start_jack()
@@ -150,15 +141,15 @@ class Transport:
             self.plug()
 
     def wine_setup(self, *programs):
-        """One Wine server for every run (each start costs seconds in the VM); the
-        programs copied to the guest's tmpfs: Wine cannot map an image from 9p."""
+        """One Wine server for every run (each start costs seconds in the VM); the programs
+        copied to the guest's tmpfs: Wine cannot map an image from 9p."""
         os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
         os.environ.setdefault("WINEPREFIX", str(self.tpmidi.parent / "wine"))
         for program in programs:
             Path(self.work, Path(program).name).write_bytes(Path(program).read_bytes())
         subprocess.run([WINE.replace("wine64", "wineserver"), "-p"], check=True)
 
-    # --- the USB interface: the gadget bound to its controller, or not
+    # --- the USB interface: the gadget bound to its controller, or not; nothing on other transports
     @property
     def raw_device(self):  # the gadget's side; its card ("gadget") is renumbered at each plug
         if self.name == "usb":
@@ -166,12 +157,12 @@ class Transport:
         return None
 
     def unplug(self):
-        if (GADGET / "UDC").read_text().strip():
+        if self.name == "usb" and (GADGET / "UDC").read_text().strip():
             (GADGET / "UDC").write_text("\n")
-        assert wait_until(lambda: "trackpod MIDI" not in CARDS.read_text(), 10)
+            assert wait_until(lambda: "trackpod MIDI" not in CARDS.read_text(), 10)
 
     def plug(self):
-        if not (GADGET / "UDC").read_text().strip():
+        if self.name == "usb" and not (GADGET / "UDC").read_text().strip():
             (GADGET / "UDC").write_text("dummy_udc.0\n")
             assert wait_until(lambda: "trackpod MIDI" in CARDS.read_text() and os.path.exists(
                 "/proc/asound/gadget") and os.path.exists(self.raw_device), 10)
@@ -180,19 +171,17 @@ class Transport:
     @contextlib.contextmanager
     def unplugged(self):
         """Over USB, the interface out for a while, where its name would be found."""
-        if self.name == "usb":
-            self.unplug()
+        self.unplug()
         try:
             yield
         finally:
-            if self.name == "usb":
-                self.plug()
+            self.plug()
 
     # --- the simulator and the program
     def simulator(self, *args, work=None):
         if "--name" not in args and self.raw_device:
             args = ("--raw-midi", self.raw_device, *args)
-        return Simulator(self.sim_binary, work or self.work, args)
+        return start_simulator(self.sim_binary, work or self.work, args)
 
     def start_program(self, *args, stdin="\n", command=None, keep_open=False):
         """Starts it (or another command) in the background; end() waits for its Run."""
@@ -208,11 +197,9 @@ class Transport:
         status = 128 - status if status < 0 else status
         if self.wine:
             out = out.replace("\r\n", "\n")  # msvcrt's console writes "\n" as "\r\n"
-            # Wine's WinMM driver ends every process that used it with SIGSEGV after its
-            # last line (test_wine shows it): such a run counts as status 0.
-            self.wine_runs += 1
+            # Wine's WinMM ends every process that used it with SIGSEGV after its last line
+            # (test_wines_crash_at_exit shows it): such a run counts as status 0.
             if status == 139 and out.endswith("\n"):
-                self.wine_crashes += 1
                 status = 0
         if self.name != "jack":  # the numbers that ALSA and WinMM add depend on what else runs
             out = re.sub(r" [0-9]+(:[0-9]+)?( opened for (in|out)put)$", r"\2", out, flags=re.M)
@@ -220,10 +207,9 @@ class Transport:
         return Run(out, err, status)
 
     def run_at_prompt(self, *args, name="other-sim"):
-        """Runs the program against a simulator started with --name, whose name does not
-        begin with "trackpod", and answers each port prompt with the number of that
-        simulator's port in the list above it, in one run (under Wine each costs seconds).
-        Returns the run and the number of answers."""
+        """Runs the program against a simulator started with --name, whose name does not begin
+        with "trackpod", and answers each port prompt with that simulator's number in the list
+        above it, in one run (under Wine each costs seconds). Returns the run and the answers."""
         program, answers = self.start_program(*args, stdin="", keep_open=True), 0
         asked = lambda: program.out().count(PROMPT) > answers  # noqa: E731
         while wait_until(lambda: asked() or not program.running(), RUN_LIMIT_S) and asked():
@@ -245,18 +231,10 @@ class Transport:
                 ports = ["trackpod-sim out:" + ports[0], "trackpod-sim in:" + ports[1]]
         return f"\n{ports[0]} opened for input\n\n{ports[1]} opened for output\n"
 
-    def listed_inputs(self):
-        """The input ports of the VM's sequencer when no simulator runs."""
-        if self.wine:
-            return "  Input port #0: Midi Through Port-0 0\n  Input port #1: VirMIDI 0-0 1\n"
-        return ("  Input port #0: Midi Through:Midi Through Port-0 14:0\n"
-                "  Input port #1: Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0\n")
-
 
 @contextlib.contextmanager
 def busy(seconds=120):
-    """Every core kept busy by other processes; they give up by themselves after
-    `seconds`, and are ended by their ids when the block ends."""
+    """Every core kept busy by processes that end with the block, or by themselves after `seconds`."""
     spin = f"import time\nend = time.monotonic() + {seconds}\nwhile time.monotonic() < end: pass"
     spinners = [subprocess.Popen([sys.executable, "-c", spin]) for _ in range(os.cpu_count() or 2)]
     try:
