@@ -121,9 +121,9 @@ class Transport:
 
     def start_jack(self):
         """Short periods: an exchange takes well under a millisecond. -S: without it messages
-        get lost when both cores are busy. -t 200: a client that misses the default two
-        periods (0.7 ms) to close leaves the server dropping messages; 200 ms still drops
-        a killed client within about 4 s."""
+        get lost when both cores are busy. -t 200: a client that misses the default two periods
+        (0.7 ms) to finish a cycle or to close leaves the server dropping messages; 200 ms
+        still drops a killed client within about 4 s."""
         os.environ.update(JACK_DEFAULT_SERVER=f"tpmidi-{os.getpid()}", JACK_NO_AUDIO_RESERVATION="1")
         self.jackd = Process(["jackd", "-S", "-t", "200", "-n", os.environ["JACK_DEFAULT_SERVER"],
                               "-d", "dummy", "-r", "48000", "-p", "16"], self.work, f"jackd{next(_runs)}", stdin="")
