@@ -1,7 +1,6 @@
 // "-send": loading, kinds, console lines, pauses and the bytes that reach the handheld.
 #include <gtest/gtest.h>
 
-#include "app/send.h"
 #include "rig.h"
 
 // The progress lines of an upload of `length` bytes, then its last line.
