@@ -114,6 +114,12 @@ struct ScratchDir {
     }
 };
 
+// Whether the error stream begins with the line given, or with its start and the system's reason:
+// a line ending in ": " must be followed by some.
+inline bool beginsWith(const std::string& err, const std::string& line) {
+    return err.compare(0, line.size(), line) == 0 && (line.back() == '\n' || err.find('\n', line.size()) > line.size());
+}
+
 inline Bytes readAll(const std::string& name) {
     std::ifstream file(std::filesystem::u8path(name), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

@@ -50,11 +50,17 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
     empty.run({"-send", dir.file("empty.bin", {})});
     EXPECT_EQ(empty.console.text, kPortsOpened + "\nLoaded file: " + dir.name("empty.bin") +
                                    "\nPress enter to send.\n0k of 0k sent... done.\n");
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"-send"}, {"-send", dir.name("missing")},
-                                                 {"-send", dir.path}, {"-send", ""}}) {
+    // The system's reason on the error stream.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-send"}, "tpmidi01: -send needs the name of the file to send\n"},
+        {{"-send", ""}, "tpmidi01: -send needs the name of the file to send\n"},
+        {{"-send", dir.name("missing")}, "tpmidi01: cannot read " + dir.name("missing") + ": "},
+        {{"-send", dir.path}, "tpmidi01: cannot read " + dir.path + ": "}};
+    for (const auto& [args, reason] : cases) {
         Rig rig;
         EXPECT_EQ(rig.run(args), 0);
         EXPECT_EQ(rig.console.text, kPortsOpened + "file not found\n\n");
+        EXPECT_TRUE(beginsWith(rig.err.str(), reason)) << rig.err.str();
         EXPECT_TRUE(rig.sends().empty());
         EXPECT_EQ(rig.st.dataLength, kFileBufferSize);
     }

@@ -32,6 +32,11 @@ bool loadFile(ProgramState& st, const char* fileName) {
 
 void sendFile(ProgramState& st, const char* fileName) {
     if (!loadFile(st, fileName)) {
+        if (fileName == nullptr || *fileName == '\0') {
+            *st.err << "tpmidi01: -send needs the name of the file to send\n";
+        } else {
+            *st.err << "tpmidi01: cannot read " << fileName << ": " << fileError() << '\n';
+        }
         writeLine(st, "file not found");
         return;
     }

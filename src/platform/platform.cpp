@@ -3,6 +3,8 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -50,8 +52,10 @@ long writeRaw(int fd, const std::uint8_t* data, std::size_t n) {
     return _write(fd, data, static_cast<unsigned>(n));
 }
 int closeRaw(int fd) { return _close(fd); }
+int syncRaw(int fd) { return _commit(fd); }
 constexpr int kReading = _O_RDONLY;
 constexpr int kWriting = _O_WRONLY | _O_CREAT | _O_TRUNC;
+constexpr int kWritingAsIs = _O_WRONLY;
 
 #else
 
@@ -59,41 +63,99 @@ int openRaw(const char* name, int flags) { return ::open(name, flags | O_CLOEXEC
 long readRaw(int fd, std::uint8_t* data, std::size_t n) { return ::read(fd, data, n); }
 long writeRaw(int fd, const std::uint8_t* data, std::size_t n) { return ::write(fd, data, n); }
 int closeRaw(int fd) { return ::close(fd); }
+int syncRaw(int fd) { return ::fsync(fd); }
 constexpr int kReading = O_RDONLY;
 constexpr int kWriting = O_WRONLY | O_CREAT | O_TRUNC;
+constexpr int kWritingAsIs = O_WRONLY;
 
 #endif
+
+std::error_code lastError;
+
+// Keeps errno's reason for fileError().
+void keepReason() { lastError.assign(errno, std::generic_category()); }
 
 }  // namespace
 
 long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity) {
     const int fd = openRaw(name, kReading);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        keepReason();
+        return -1;
+    }
     std::size_t got = 0;
-    bool failed = false;
+    bool readFailed = false;
     while (got < capacity) {
         const long n = readRaw(fd, data + got, capacity - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failed = true;
+        if (n < 0) {
+            keepReason();
+            readFailed = true;
+        }
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
     closeRaw(fd);
-    return failed ? -1 : static_cast<long>(got);
+    return readFailed ? -1 : static_cast<long>(got);
 }
 
-int openFileForWriting(const char* name) { return openRaw(name, kWriting); }
+PathKind pathKind(const char* name) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(std::filesystem::u8path(name), error);
+    if (status.type() == std::filesystem::file_type::not_found) return PathKind::Absent;
+    return status.type() == std::filesystem::file_type::regular ? PathKind::Regular : PathKind::Other;
+}
+
+bool canWriteFile(const char* name) {
+    const int fd = openRaw(name, kWritingAsIs);
+    if (fd < 0) {
+        keepReason();
+        return false;
+    }
+    closeRaw(fd);
+    return true;
+}
+
+int openFileForWriting(const char* name) {
+    const int fd = openRaw(name, kWriting);
+    if (fd < 0) keepReason();
+    return fd;
+}
 
 bool writeFileByte(int file, std::uint8_t byte) {
     for (;;) {
         const long n = writeRaw(file, &byte, 1);
         if (n == 1) return true;
         if (n < 0 && errno == EINTR) continue;
+        // A write that takes nothing and reports nothing: a full disk, as POSIX allows.
+        if (n == 0) errno = ENOSPC;
+        keepReason();
         return false;
     }
 }
 
-bool closeFile(int file) { return closeRaw(file) == 0; }
+bool syncFile(int file) {
+    if (syncRaw(file) == 0) return true;
+    keepReason();
+    return false;
+}
+
+bool closeFile(int file) {
+    if (closeRaw(file) == 0) return true;
+    keepReason();
+    return false;
+}
+
+bool replaceFile(const char* from, const char* to) {
+    // std::filesystem renames over an existing file on every system (MoveFileExW on
+    // Windows, where rename() would refuse).
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::u8path(from), std::filesystem::u8path(to), error);
+    if (error) lastError = error;
+    return !error;
+}
+
+std::string fileError() { return lastError.message(); }
 
 #ifdef _WIN32
 

@@ -13,11 +13,25 @@
 // file, a directory, an I/O error).
 long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity);
 
+// What a name stands for, a symbolic link not followed: nothing, a regular file, or
+// anything else (a folder, a device, a FIFO, a link).
+enum class PathKind { Absent, Regular, Other };
+PathKind pathKind(const char* name);
+
+// Whether an existing file may be written: it is opened for writing and closed,
+// unchanged.
+bool canWriteFile(const char* name);
 // Opens a file for writing raw bytes, creating or emptying it: a handle, or -1.
 int openFileForWriting(const char* name);
 // Hands one byte to the operating system at once, unbuffered.
 bool writeFileByte(int file, std::uint8_t byte);
+// Waits until what was written is on the disk.
+bool syncFile(int file);
 bool closeFile(int file);
+// Puts the file `from` in the place of `to` in one step, replacing what was there.
+bool replaceFile(const char* from, const char* to);
+// Why the last of these file operations that failed did, in the system's words.
+std::string fileError();
 
 // The arguments of main in UTF-8. On Windows they are taken from the wide command
 // line, so a name in any script reaches the file system unchanged.
