@@ -1,6 +1,8 @@
 #include "handheld.h"
 
+#include <algorithm>
 #include <sstream>
+#include <stdexcept>
 
 #include "link/protocol.h"
 
@@ -73,6 +75,16 @@ Message byteMessage(std::uint8_t number, std::uint8_t value) {
     return dataMessage(number, {value});
 }
 
+Message strayMessage(const std::string& kind) {
+    if (kind == "channel") return {0x90, 0x3C, 0x40};
+    if (kind == "short") return {0xF0, 0x7E, 0xF7};
+    if (kind == "sysex") return {0xF0, 0x7D, 0x00, 0x01, 0x02, 0x7F, 0x01, 0x02, 0x03, 0x04, 0xF7};
+    if (kind == "identity") {
+        return {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x41, 0x00, 0x00, 0x19, 0x00, 0x01, 0x00, 0x00, 0xF7};
+    }
+    throw std::invalid_argument("unknown stray kind: " + kind);
+}
+
 std::string hexLine(const Message& m) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
@@ -135,7 +147,11 @@ void Handheld::answerCommand(const Message& m) {
         for (const auto& stray : config_.bankStrays) {
             if (stray.first == i) emit(stray.second, true);
         }
-        emit(byteMessage(static_cast<std::uint8_t>(i & kNumberMask), config_.bank[i]), true);
+        const bool left = std::any_of(config_.bankHoles.begin(), config_.bankHoles.end(), [i](const auto& hole) {
+            return i >= hole.first && i < hole.first + hole.second;
+        });
+        const auto number = config_.bankNumber.value_or(static_cast<std::uint8_t>(i & kNumberMask));
+        if (!left) emit(byteMessage(number, config_.bank[i]), true);
     }
 }
 
@@ -189,7 +205,7 @@ void Handheld::answerData(const Message& m) {
         case Fault::Short:
             emit(Message(answer.begin(), answer.begin() + minimumAnswer(payload.size()) - 1));
             break;
-        case Fault::Channel: emit({0x90, 0x3C, 0x40}); break;
+        case Fault::Channel: emit(strayMessage("channel")); break;
         case Fault::UnrelatedSysEx:
             emit({kSysEx, 0x7D, 0x00, 0x01, 0x02, otherNumber, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
                   kEnd});

@@ -31,6 +31,11 @@ struct HandheldConfig {
     std::vector<Message> strayBeforeAnswer;  // sent ahead of a command's answer
     Message bank;                       // streamed one byte per message on BeginReceive
     std::vector<std::pair<std::size_t, Message>> bankStrays;  // message before bank byte i
+    // Messages of the bank left out, as a MIDI system that falls behind drops them:
+    // N after byte K, their numbers used up.
+    std::vector<std::pair<std::size_t, std::size_t>> bankHoles;
+    // Every message of the bank carries this number: a numbering that does not count.
+    std::optional<std::uint8_t> bankNumber;
     // Every n-th data packet's answer gets a fault, the kinds in turn (0: never).
     unsigned faultEvery = 0;
     std::vector<Fault> faultKinds = {Fault::WrongNumber, Fault::Stale,   Fault::Duplicate,
@@ -83,5 +88,9 @@ private:
 std::vector<std::uint8_t> unpackPayload(const Message& packet);
 // A one-byte data message as the handheld sends it, with packet number `number`.
 Message byteMessage(std::uint8_t number, std::uint8_t value);
+// A message that is not the handheld's: "channel" (a note-on), "short" (a SysEx message
+// too short to be anything), "sysex" (another maker's), "identity" (an interface's
+// identity reply).
+Message strayMessage(const std::string& kind);
 // A message in hex, "F0 7E ... F7".
 std::string hexLine(const Message& m);

@@ -59,7 +59,12 @@ const char* kHelp =
     "  --silent           never answer a command\n"
     "  --stray KIND       put a stray message (channel, short, sysex) ahead of\n"
     "                     every command answer\n"
-    "  --bank-stray I:KIND  put a stray message (channel, sysex) before bank byte I\n"
+    "  --bank-stray I:KIND  put a stray message (channel, sysex, identity: an\n"
+    "                     interface's identity reply) before bank byte I\n"
+    "  --bank-hole K:N    leave out N messages of the bank after byte K, their\n"
+    "                     numbers used up, as a MIDI system that drops them\n"
+    "  --bank-number N    number every message of the bank N: a numbering that\n"
+    "                     does not count\n"
     "  --faults N         give every N-th data answer a fault: wrong number, stale,\n"
     "                     duplicate, short, channel message, unrelated SysEx, in turn\n"
     "  --answer-packets N answer N data packets, then fall silent\n"
@@ -75,13 +80,6 @@ const char* kHelp =
     "  --cable-pace       with --raw-midi, take and send every byte at the MIDI\n"
     "                     cable's rate (320 us a byte)\n"
     "  --help             this text\n";
-
-Message strayMessage(const std::string& kind) {
-    if (kind == "channel") return {0x90, 0x3C, 0x40};
-    if (kind == "short") return {0xF0, 0x7E, 0xF7};
-    if (kind == "sysex") return {0xF0, 0x7D, 0x00, 0x01, 0x02, 0x7F, 0x01, 0x02, 0x03, 0x04, 0xF7};
-    throw std::invalid_argument("unknown stray kind: " + kind);
-}
 
 // Names are UTF-8 on every system; u8path makes them wide where Windows needs it.
 bool readFile(const std::string& name, Message& data) {
@@ -106,6 +104,13 @@ struct Options {
 };
 
 unsigned number(const char* text) { return static_cast<unsigned>(std::stoul(text, nullptr, 0)); }
+
+// The two halves of an option's "A:B" value.
+std::pair<std::string, std::string> pair(const std::string& option, const std::string& value) {
+    const auto colon = value.find(':');
+    if (colon == std::string::npos) throw std::invalid_argument(option + " wants two values: A:B");
+    return {value.substr(0, colon), value.substr(colon + 1)};
+}
 
 void parse(const std::vector<std::string>& args, Options& o) {
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -136,11 +141,13 @@ void parse(const std::vector<std::string>& args, Options& o) {
         } else if (arg == "--stray") {
             o.config.strayBeforeAnswer.push_back(strayMessage(value()));
         } else if (arg == "--bank-stray") {
-            const std::string spec = value();
-            const auto colon = spec.find(':');
-            if (colon == std::string::npos) throw std::invalid_argument("--bank-stray wants I:KIND");
-            o.config.bankStrays.emplace_back(std::stoul(spec.substr(0, colon)),
-                                             strayMessage(spec.substr(colon + 1)));
+            const auto [at, kind] = pair(arg, value());
+            o.config.bankStrays.emplace_back(std::stoul(at), strayMessage(kind));
+        } else if (arg == "--bank-hole") {
+            const auto [after, count] = pair(arg, value());
+            o.config.bankHoles.emplace_back(std::stoul(after), std::stoul(count));
+        } else if (arg == "--bank-number") {
+            o.config.bankNumber = static_cast<std::uint8_t>(number(value()) & wire::kNumberMask);
         } else if (arg == "--faults") {
             o.config.faultEvery = number(value());
         } else if (arg == "--answer-packets") {

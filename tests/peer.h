@@ -15,14 +15,14 @@ struct OutOfInput {};
 
 struct Scripted {
     ProgramState st;
-    std::ostringstream out;
+    std::ostringstream out, err;
     std::vector<Bytes> sent;
     std::deque<Bytes> queued;
     bool echo = false;
     unsigned polls = 0, silence = UINT_MAX, silentPolls = 0;
 
     explicit Scripted(std::deque<Bytes> answers = {}, bool echoes = false) : queued(std::move(answers)), echo(echoes) {
-        st.out = &out;
+        st.out = &out, st.err = &err;
         st.midi.send = [this](const Bytes& m) {
             sent.push_back(m);
             if (echo) queued.push_back(m);

@@ -5,6 +5,12 @@
 
 static const std::string kReady = "Ready to receive data.\n\n";
 
+// What the error stream says of a receive into `file` that ends with the bank in place.
+static std::string saved(const std::string& file, std::size_t bytes) {
+    return "tpmidi01: receiving into " + file + ".part, which becomes " + file +
+           " once the whole bank has arrived\ntpmidi01: " + std::to_string(bytes) + " bytes saved in " + file + "\n";
+}
+
 TEST(ReceiveFile, SavesEveryByteWithProgress) {
     ScratchDir dir;
     const std::pair<std::uint32_t, std::string> cases[] = {
@@ -21,11 +27,67 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
         EXPECT_EQ(rig.run({"-receive", file}), 0);
         EXPECT_EQ(rig.console.text, kPortsOpened + kReady + tail + "\n") << size;
         EXPECT_EQ(readAll(file), config.bank) << size;
+        EXPECT_EQ(rig.err.str(), saved(file, size));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(file + ".part")));
         // A bank the user can open afterwards (the tests may run as root, who could anyway).
         const auto rw = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
         EXPECT_EQ(std::filesystem::status(std::filesystem::u8path(file)).permissions() & rw, rw);
         EXPECT_EQ(rig.events, (std::vector<std::string>{"open in 0", "open out 0", "sleep 500",
                                                         "send F0 7E 54 07 03 00 54 50 44 62 00 00 F7", "destroy"}));
+    }
+}
+
+TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
+    // Messages left out of a 4 KiB bank (N after byte K), its numbering, strays in it; then
+    // the holes the error stream names, and whether the bank replaced the old file.
+    ScratchDir dir;
+    using Holes = std::vector<std::pair<std::size_t, std::size_t>>;
+    const std::tuple<Holes, std::optional<std::uint8_t>, std::size_t, std::string> cases[] = {
+        {{{2000, 37}}, std::nullopt, 0, "after byte 2000: at least 37 messages lost (number 80, then 117)\n"},
+        {{{1000, 100}}, std::nullopt, 0, "after byte 1000: at least 100 messages lost (number 104, then 76)\n"},
+        {{{3000, 1}}, std::nullopt, 0, "after byte 3000: at least 1 message lost (number 56, then 57)\n"},
+        {{{500, 5}, {2500, 200}}, std::nullopt, 0,
+         "after byte 500: at least 5 messages lost (number 116, then 121)\n"
+         "tpmidi01: the bank has a hole after byte 2495: at least 72 messages lost (number 68, then 12)\n"},
+        // Not to be seen: the first or the last message lost, or a whole turn of the numbers.
+        {{{0, 1}}, std::nullopt, 0, ""}, {{{4095, 1}}, std::nullopt, 0, ""}, {{{2000, 128}}, std::nullopt, 0, ""},
+        // A numbering that does not count: every message a byte, as always.
+        {{{2000, 37}}, 0, 0, ""}, {{}, 5, 2000, ""},
+        // A message of another kind amid a counting bank is no byte of it.
+        {{}, std::nullopt, 2000, ""},
+    };
+    for (const auto& [holes, number, strayAt, named] : cases) {
+        HandheldConfig config;
+        config.bank = pattern(4096, 0x24);
+        config.bankHoles = holes;
+        config.bankNumber = number;
+        if (strayAt) config.bankStrays = {{strayAt, strayMessage("identity")}};
+        Bytes arrived;
+        for (std::size_t i = 0; i < config.bank.size(); ++i) {
+            if (std::none_of(holes.begin(), holes.end(), [i](auto h) { return i >= h.first && i < h.first + h.second; }))
+                arrived.push_back(config.bank[i]);
+        }
+        if (number && strayAt) arrived.insert(arrived.begin() + strayAt, 0x19);  // bytes 7 and 8 of the reply
+        const std::string file = dir.file("song.tp2", {1, 2, 3});
+        Rig rig(config);
+        rig.run({"-receive", file});
+        std::string progress;
+        for (std::size_t k = 1; k <= arrived.size() / 1024; ++k) progress += std::to_string(k) + "k saved \r";
+        const std::string start = "tpmidi01: receiving into " + file + ".part, which becomes " + file +
+                                  " once the whole bank has arrived\n";
+        if (named.empty()) {
+            EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + std::to_string(arrived.size() / 1024) +
+                                            "k saved... done.\n\n");
+            EXPECT_EQ(rig.err.str(), saved(file, arrived.size()));
+            EXPECT_EQ(readAll(file), arrived);
+        } else {
+            EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + "\nerror\n\n");
+            EXPECT_EQ(rig.err.str(), start + "tpmidi01: the bank has a hole " + named + "tpmidi01: " +
+                                         std::to_string(arrived.size()) + " bytes received are in " + file +
+                                         ".part; " + file + " was left as it was\n");
+            EXPECT_EQ(readAll(file), (Bytes{1, 2, 3}));
+            EXPECT_EQ(readAll(file + ".part"), arrived);
+        }
     }
 }
 
@@ -64,21 +126,51 @@ TEST(ReceiveFile, WhatCountsAsTheAnswerAndAsAByte) {
 }
 
 TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
+    // Refused before anything is sent, with the system's reason; a name that is not a
+    // regular file is written directly.
     ScratchDir dir;
     const std::string askName = "Please enter a file name.\nIt is recommended to use suffixes '.tp1' and '.tp2' "
                                 "for trackpod 1.6 and trackpod 2.5 files.\n";
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"-receive"}, askName}, {{"-receive", ""}, askName}, {{"-receive", dir.name("no/such/dir")}, askName},
-        {{"-receive", dir.path}, askName},
+    const std::string noName = "tpmidi01: -receive needs the name of the file to write\n";
+    const std::string missing = dir.name("no/such/dir");
+    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+        {{"-receive"}, askName, noName}, {{"-receive", ""}, askName, noName},
+        {{"-receive", missing}, askName, "tpmidi01: cannot write " + missing + ".part: "},
+        {{"-receive", dir.path}, askName, "tpmidi01: cannot write " + dir.path + ": "},
+#ifndef _WIN32
         // A full disk: what arrives cannot be saved.
-        {{"-receive", "/dev/full"}, kReady + "\nerror\n\n"}};
-    for (const auto& [args, text] : cases) {
-        if (args.size() > 1 && args[1] == "/dev/full" && !std::filesystem::exists(args[1])) continue;
+        {{"-receive", "/dev/full"}, kReady + "\nerror\n\n", "tpmidi01: cannot write /dev/full: "},
+        {{"-receive", "/dev/null"}, kReady + "0k saved... done.\n\n", "tpmidi01: 100 bytes saved in /dev/null\n"},
+#endif
+    };
+    for (const auto& [args, text, reason] : cases) {
         HandheldConfig config;
         config.bank = pattern(100, 1);
         Rig rig(config);
         EXPECT_EQ(rig.run(args), 0);
         EXPECT_EQ(rig.console.text, kPortsOpened + text);
+        EXPECT_TRUE(beginsWith(rig.err.str(), reason)) << rig.err.str();
         EXPECT_EQ(rig.sends().size(), text == askName ? 0u : 1u);
     }
+    EXPECT_FALSE(std::filesystem::exists("/dev/null.part"));
+}
+
+TEST(ReceiveFile, APortThatGoesAwayLeavesTheNamedFileAsItWas) {
+    ScratchDir dir;
+    HandheldConfig config;
+    config.bank = pattern(1500, 0x24);
+    Rig rig(config);
+    rig.st.receiveIdlePolls = kReceiveIdlePolls;
+    rig.st.midi.missingPort = [] { return std::string("trackpod-sim out:from-handheld"); };
+    const std::string file = dir.file("song.tp2", {7});
+    rig.run({"-receive", file});
+    EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "1k saved \r\nerror\n");
+    // The byte count comes last, after the port's reason.
+    EXPECT_EQ(rig.err.str(), "tpmidi01: receiving into " + file + ".part, which becomes " + file +
+                                 " once the whole bank has arrived\n"
+                                 "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n"
+                                 "tpmidi01: 1500 bytes received are in " + file + ".part; " + file +
+                                 " was left as it was\n");
+    EXPECT_EQ(readAll(file), Bytes{7});
+    EXPECT_EQ(readAll(file + ".part"), config.bank);
 }

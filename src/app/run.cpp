@@ -98,6 +98,7 @@ int runProgram(ProgramState& st, const std::vector<std::string>& args) {
     } catch (const RtMidiError& error) {
         reportLibraryError(st, error);
     }
+    if (!st.closingNote.empty()) *st.err << st.closingNote << std::endl;
     st.midi.destroy();
     return 0;
 }

@@ -59,6 +59,10 @@ struct ProgramState {
     // Polls of an empty input after which a receive ends; tests may shorten it.
     std::uint32_t receiveIdlePolls = kReceiveIdlePolls;
 
+    // Said last on the error stream, after any failure's reason: where a receive left
+    // its bytes.
+    std::string closingNote;
+
     std::istream* in = &std::cin;
     std::ostream* out = &std::cout;
     // Where the MIDI library's own text goes: the console's error stream.
