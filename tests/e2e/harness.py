@@ -7,6 +7,7 @@ import contextlib
 import itertools
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -37,10 +38,16 @@ class Process:
 
     def __init__(self, command, work, name, stdin=None, keep_open=False):
         self.paths = Path(work, name + ".out"), Path(work, name + ".err")
+
+        def as_from_a_terminal():  # where Ctrl-C ends a program, though a script started the tests
+            signal.signal(signal.SIGINT, signal.SIG_DFL)
+            if stdin is None:
+                os.close(0)
+
         with open(self.paths[0], "wb") as out, open(self.paths[1], "wb") as err:
             self.process = subprocess.Popen([str(a) for a in command], stdout=out, stderr=err,
                                             stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
-                                            preexec_fn=(lambda: os.close(0)) if stdin is None else None)
+                                            preexec_fn=as_from_a_terminal)
         if stdin is not None:
             self.type(stdin)
             if not keep_open:
