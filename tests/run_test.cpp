@@ -8,23 +8,38 @@ static std::string command(const char* sub, const char* letter, const char* para
     return std::string("F0 7E 54 07 ") + sub + " 00 54 50 44 " + letter + " " + parameter + " 00 F7";
 }
 
+static const std::string kUsage =
+    "\nuseage:\ntpmidi01 -parameter filename\n\navailable parameters:\n\n-send filename\n"
+    "-receive filename\n-sync\n-midi <delay>\n-midireceive\n\n"
+    "For <delay> use values between 16 and 50. Default is 26.\n\n"
+    "-MIDI, -MIDIRECEIVE and -SYNC (in caps) sets the respective mode as default\n\n"
+    "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and trackpod "
+    "2.5 files.\n\n";
+
 TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     Rig usage;
     EXPECT_EQ(usage.run({}), 0);
-    EXPECT_EQ(usage.console.text,
-              kPortsOpened +
-                  "\nuseage:\ntpmidi01 -parameter filename\n\navailable parameters:\n\n-send filename\n"
-                  "-receive filename\n-sync\n-midi <delay>\n-midireceive\n\n"
-                  "For <delay> use values between 16 and 50. Default is 26.\n\n"
-                  "-MIDI, -MIDIRECEIVE and -SYNC (in caps) sets the respective mode as default\n\n"
-                  "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and trackpod "
-                  "2.5 files.\n\n");
+    EXPECT_EQ(usage.console.text, kPortsOpened + kUsage);
     EXPECT_EQ(usage.events, (std::vector<std::string>{"open in 0", "open out 0", "destroy"}));
-    for (const char* option : {"-midireceive", "-MIDIRECEIVE", "-Send", "-sync2", "send", ""}) {
+    for (const char* option : {"-Send", "-sync2", "send", "-H", ""}) {
         Rig rig;
         EXPECT_EQ(rig.run({option, "x"}), 0);
         EXPECT_EQ(rig.console.text, kPortsOpened + "\n") << option;
+        EXPECT_EQ(rig.err.str(), "tpmidi01: unknown option \"" + std::string(option) +
+                                     "\"; run tpmidi01 --help for the options\n");
         EXPECT_TRUE(rig.sends().empty()) << option;
+    }
+}
+
+TEST(RunFlow, HelpAndVersionNeedNoMidiSystem) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"-h", kUsage}, {"--help", kUsage}, {"--version", "tpmidi01 1.0.0\n"}};
+    for (const auto& [option, text] : cases) {
+        Rig rig;
+        rig.createFails = true;
+        EXPECT_EQ(rig.run({option}), 0);
+        EXPECT_EQ(rig.console.text, text) << option;
+        EXPECT_TRUE(rig.events.empty()) << option;
     }
 }
 
@@ -59,6 +74,9 @@ TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
         {"-MIDI", command("01", "4D", "1A"), "MIDI mode activated permanently.", 1},
         {"-getmidi", command("03", "6D", "00"), "MIDI receive mode activated.", 1},
         {"-GETMIDI", command("03", "4D", "00"), "MIDI receive mode activated permanently.", 1},
+        // The usage text's names for the same.
+        {"-midireceive", command("03", "6D", "00"), "MIDI receive mode activated.", 1},
+        {"-MIDIRECEIVE", command("03", "4D", "00"), "MIDI receive mode activated permanently.", 1},
     };
     for (const auto& [option, bytes, text, pauses] : cases) {
         Rig rig;

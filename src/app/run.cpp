@@ -9,15 +9,103 @@
 #include "link/commands.h"
 #include "transfer/receive.h"
 
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+// The file name of "-send" and "-receive", or null when none was given.
+const char* fileArgument(const Arguments& args) { return args.size() >= 3 ? args[2].c_str() : nullptr; }
+
+void switchMidiWithDelay(ProgramState& st, const Arguments& args, bool permanent) {
+    st.delay = args.size() == 3 ? parseDelay(args[2]) : kDefaultDelay;
+    switchMidi(st, permanent);
+}
+
+void printVersion(ProgramState& st, const Arguments&) { writeLine(st, "tpmidi01 " TPMIDI_VERSION); }
+
+void printUsageFor(ProgramState& st, const Arguments&) { printUsage(st); }
+
+struct Option {
+    const char* name;
+    // Its line in the usage text, or null: the capital letters are named in a sentence
+    // of their own, and -getmidi is the older name of -midireceive.
+    const char* usage;
+    // False for what answers before any MIDI object is made, with nothing plugged in.
+    bool midi;
+    void (*branch)(ProgramState&, const Arguments&);
+};
+
+// Every option, in the order of the usage text: the usage text and the dispatch both
+// read it.
+const Option kOptions[] = {
+    {"-send", "-send filename", true, [](ProgramState& st, const Arguments& a) { sendFile(st, fileArgument(a)); }},
+    {"-receive", "-receive filename", true,
+     [](ProgramState& st, const Arguments& a) { receiveFile(st, fileArgument(a)); }},
+    {"-sync", "-sync", true, [](ProgramState& st, const Arguments&) { switchSync(st, false); }},
+    {"-SYNC", nullptr, true, [](ProgramState& st, const Arguments&) { switchSync(st, true); }},
+    {"-midi", "-midi <delay>", true, [](ProgramState& st, const Arguments& a) { switchMidiWithDelay(st, a, false); }},
+    {"-MIDI", nullptr, true, [](ProgramState& st, const Arguments& a) { switchMidiWithDelay(st, a, true); }},
+    {"-midireceive", "-midireceive", true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, false); }},
+    {"-MIDIRECEIVE", nullptr, true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, true); }},
+    {"-getmidi", nullptr, true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, false); }},
+    {"-GETMIDI", nullptr, true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, true); }},
+    {"-h", nullptr, false, printUsageFor},
+    {"--help", nullptr, false, printUsageFor},
+    {"--version", nullptr, false, printVersion},
+};
+
+const Option* findOption(const Arguments& args) {
+    if (args.size() < 2) return nullptr;
+    for (const Option& option : kOptions) {
+        if (args[1] == option.name) return &option;
+    }
+    return nullptr;
+}
+
+// The "error" line on the console, and the library's reason on the error stream.
+void reportLibraryError(ProgramState& st, const RtMidiError& error) {
+    *st.err << "tpmidi01: " << error.getMessage() << '\n';
+    st.err->flush();
+    writeLine(st, "error");
+}
+
+// Everything between creating the MIDI objects and deleting them. A failure of the
+// MIDI library at any point ends the run with "error": no option runs on ports that
+// failed to open, and no wait goes on for an answer to a message that never left.
+void runWithObjects(ProgramState& st, const Arguments& args, const Option* option) {
+    try {
+        if (!choosePort(st, Direction::Input) || !choosePort(st, Direction::Output)) return;
+    } catch (const RtMidiError& error) {
+        reportLibraryError(st, error);
+        return;
+    }
+    if (args.size() < 2) {
+        printUsage(st);
+        return;
+    }
+    try {
+        if (option) {
+            option->branch(st, args);
+        } else {
+            *st.err << "tpmidi01: unknown option \"" << args[1] << "\"; run tpmidi01 --help for the options\n";
+        }
+    } catch (const RtMidiError& error) {
+        writeLine(st, "");
+        reportLibraryError(st, error);
+        return;
+    }
+    writeLine(st, "");
+}
+
+}  // namespace
+
 void printUsage(ProgramState& st) {
     *st.out << "\nuseage:\ntpmidi01 -parameter filename\n\n"
-            << "available parameters:\n\n"
-            << "-send filename\n"
-            << "-receive filename\n"
-            << "-sync\n"
-            << "-midi <delay>\n"
-            << "-midireceive\n\n"
-            << "For <delay> use values between 16 and 50. Default is 26.\n\n"
+            << "available parameters:\n\n";
+    for (const Option& option : kOptions) {
+        if (option.usage) *st.out << option.usage << '\n';
+    }
+    *st.out << "\nFor <delay> use values between 16 and 50. Default is 26.\n\n"
             << "-MIDI, -MIDIRECEIVE and -SYNC (in caps) sets the respective mode as default\n\n"
             << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
                "trackpod 2.5 files.\n\n";
@@ -39,62 +127,16 @@ std::uint8_t parseDelay(const std::string& text) {
     return static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) & 0xFF);
 }
 
-namespace {
-
-// The "error" line on the console, and the library's reason on the error stream.
-void reportLibraryError(ProgramState& st, const RtMidiError& error) {
-    *st.err << "tpmidi01: " << error.getMessage() << '\n';
-    st.err->flush();
-    writeLine(st, "error");
-}
-
-// Runs the branch of the option in args[1], if it is one of the eight.
-void dispatchOption(ProgramState& st, const std::vector<std::string>& args) {
-    const std::string& option = args[1];
-    const char* name = args.size() >= 3 ? args[2].c_str() : nullptr;
-    if (option == "-send") sendFile(st, name);
-    if (option == "-sync") switchSync(st, false);
-    if (option == "-SYNC") switchSync(st, true);
-    if (option == "-midi" || option == "-MIDI") {
-        st.delay = args.size() == 3 ? parseDelay(args[2]) : kDefaultDelay;
-        switchMidi(st, option == "-MIDI");
-    }
-    if (option == "-getmidi") switchMidiReceive(st, false);
-    if (option == "-GETMIDI") switchMidiReceive(st, true);
-    if (option == "-receive") receiveFile(st, name);
-}
-
-// Everything between creating the MIDI objects and deleting them. A failure of the
-// MIDI library at any point ends the run with "error": no option runs on ports that
-// failed to open, and no wait goes on for an answer to a message that never left.
-void runWithObjects(ProgramState& st, const std::vector<std::string>& args) {
-    try {
-        if (!choosePort(st, Direction::Input) || !choosePort(st, Direction::Output)) return;
-    } catch (const RtMidiError& error) {
-        reportLibraryError(st, error);
-        return;
-    }
-    if (args.size() < 2) {
-        printUsage(st);
-        return;
-    }
-    try {
-        dispatchOption(st, args);
-    } catch (const RtMidiError& error) {
-        writeLine(st, "");
-        reportLibraryError(st, error);
-        return;
-    }
-    writeLine(st, "");
-}
-
-}  // namespace
-
 int runProgram(ProgramState& st, const std::vector<std::string>& args) {
     st.dataLength = kFileBufferSize;
+    const Option* option = findOption(args);
+    if (option && !option->midi) {
+        option->branch(st, args);
+        return 0;
+    }
     try {
         st.midi.create();
-        runWithObjects(st, args);
+        runWithObjects(st, args, option);
     } catch (const RtMidiError& error) {
         reportLibraryError(st, error);
     }
