@@ -165,3 +165,28 @@ TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
     EXPECT_EQ(closed.console.text, "\n  Input port #0: A\n  Input port #1: B\n" + prompt + prompt + "\n");
     EXPECT_EQ(closed.events, std::vector<std::string>{"destroy"});
 }
+
+TEST(RunFlow, ASilenceWhileAnAnswerIsOwedIsToldOnce) {
+    // Each look around (every so many empty polls) one second later. A silent handheld is
+    // waited for, said once, until its port goes; a receive's closing silence is no wait.
+    const std::string waiting = "tpmidi01: waiting for the handheld (is trackpod on, in the right mode, and the "
+                                "cable plugged in both ways?); Ctrl-C ends\n";
+    ScratchDir dir;
+    HandheldConfig silent, bank;
+    silent.silent = true;
+    bank.bank = pattern(10, 1);
+    const std::tuple<HandheldConfig, std::vector<std::string>, std::string> cases[] = {
+        {silent, {"-sync"}, waiting + "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n"},
+        {bank, {"-receive", dir.name("b")}, "tpmidi01: receiving into " + dir.name("b.part") + ", which becomes " +
+                                                 dir.name("b") + " once the whole bank has arrived\n"
+                                                 "tpmidi01: 10 bytes saved in " + dir.name("b") + "\n"}};
+    for (const auto& [config, args, said] : cases) {
+        Rig rig(config);
+        int seconds = 0, looks = 0;
+        rig.st.now = [&] { return Clock::time_point(std::chrono::seconds(++seconds)); };
+        rig.st.receiveIdlePolls = 6 * 65536;
+        rig.st.midi.missingPort = [&] { return ++looks > 8 ? "trackpod-sim out:from-handheld" : ""; };
+        rig.run(args);
+        EXPECT_EQ(rig.err.str(), said);
+    }
+}

@@ -40,9 +40,6 @@ bool listed(RtMidi& object, const std::string& name) {
 
 std::string missingPort(RtMidiObjects& objects) {
     if (!objects.gone.empty()) return objects.gone;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - objects.lastLook < kPortLookInterval) return {};
-    objects.lastLook = now;
     for (Direction direction : {Direction::Input, Direction::Output}) {
         const std::string& name = openedName(objects, direction);
         if (!name.empty() && !listed(objectOf(objects, direction), name)) {

@@ -13,7 +13,6 @@ struct RtMidiObjects {
     RtMidiIn* in = nullptr;
     // The names of the ports opened, and the first of them found gone, for good.
     std::string inName, outName, gone;
-    std::chrono::steady_clock::time_point lastLook;
 };
 
 // Messages RtMidi keeps for the program to take; it drops what arrives beyond them.
@@ -22,11 +21,8 @@ struct RtMidiObjects {
 // 1024 hold 3.6 s of the handheld's stream.
 constexpr unsigned kInputQueueLimit = 1024;
 
-// How often the binding asks the MIDI system for its ports while the program waits.
-constexpr std::chrono::milliseconds kPortLookInterval{250};
-
-// The first of the opened ports that the MIDI system no longer lists, or empty. Looks
-// at most once per interval; a port found gone stays gone.
+// The first of the opened ports that the MIDI system no longer lists, or empty; a port
+// found gone stays gone.
 std::string missingPort(RtMidiObjects& objects);
 
 // Creates an RtMidi object of type T. The library's own choice of API throws when

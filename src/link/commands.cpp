@@ -49,7 +49,7 @@ void sendCommand(ProgramState& st, Command command, std::uint8_t delay) {
 
 void waitForFirstMessage(ProgramState& st) {
     do {
-        pollMessage(st);
+        pollMessage(st, true);
     } while (st.inMessage.empty());
 }
 

@@ -77,7 +77,7 @@ void sendAndAwait(ProgramState& st, std::size_t minLength) {
     st.inMessage.clear();
     sendOutMessage(st);
     while (st.lastReplyNumber != st.packetNumber) {
-        pollMessage(st);
+        pollMessage(st, true);
         if (st.inMessage.size() >= minLength) st.lastReplyNumber = st.inMessage[kNumberAt];
     }
 }
@@ -87,24 +87,44 @@ std::uint8_t nextPacketNumber(ProgramState& st) {
     return st.packetNumber;
 }
 
-// Every so many empty polls, whether the ports are still there: without the look,
-// a wait for an interface that was unplugged would last for ever.
-std::string missingPort(ProgramState& st) {
-    if (++st.emptyPolls < kPollsPerPortLook || !st.midi.missingPort) return {};
-    st.emptyPolls = 0;
+// While the program waits, it looks around every so many empty polls: about 2 ms of
+// waiting, yet rare enough that reading the clock costs an exchange nothing where the
+// clock is slow (25 % of each exchange at 1024 polls in an emulated machine whose clock
+// is the HPET).
+constexpr std::uint32_t kPollsPerLook = 65536;
+// How often it asks the MIDI system for its ports: without that, a wait for an
+// interface that was unplugged would last for ever.
+constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
+// How long the handheld may stay silent, while it owes an answer, before the user is told.
+constexpr auto kWaitTold = std::chrono::seconds(3);
+
+// Says once in a silence that the program waits, and returns the name of an opened port
+// that has gone away, or empty.
+std::string lookAround(ProgramState& st, bool answerAwaited) {
+    const Clock::time_point now = st.now();
+    if (!st.silentSince) st.silentSince = now;
+    if (answerAwaited && !st.waitSaid && now - *st.silentSince >= kWaitTold) {
+        *st.err << "tpmidi01: waiting for the handheld (is trackpod on, in the right mode, and the cable "
+                   "plugged in both ways?); Ctrl-C ends\n";
+        st.err->flush();
+        st.waitSaid = true;
+    }
+    if (!st.midi.missingPort || now - st.lastPortLook < kPortLookInterval) return {};
+    st.lastPortLook = now;
     return st.midi.missingPort();
 }
 
 }  // namespace
 
-void pollMessage(ProgramState& st) {
+void pollMessage(ProgramState& st, bool answerAwaited) {
     if (st.splitNext < st.splitMessages.size()) {
         takeSplit(st);
         return;
     }
     st.midi.poll(st.inMessage);
-    if (st.inMessage.empty()) {
-        const std::string gone = missingPort(st);
+    if (st.inMessage.empty() && ++st.emptyPolls >= kPollsPerLook) {
+        st.emptyPolls = 0;
+        const std::string gone = lookAround(st, answerAwaited);
         if (!gone.empty()) {
             // What arrived before the port went is still taken; then the wait ends,
             // since nothing more can come.
@@ -114,6 +134,10 @@ void pollMessage(ProgramState& st) {
                                   RtMidiError::DRIVER_ERROR);
             }
         }
+    }
+    if (!st.inMessage.empty()) {
+        st.silentSince.reset();
+        st.waitSaid = false;
     }
     if (holdsSeveralMessages(st.inMessage)) {
         splitInto(st, st.inMessage);

@@ -4,8 +4,9 @@
 
 #include "link/state.h"
 
-// Takes the next incoming message into st.inMessage, or leaves it empty.
-void pollMessage(ProgramState& st);
+// Takes the next incoming message into st.inMessage, or leaves it empty. `answerAwaited`:
+// the handheld owes an answer, so a long silence is worth telling the user of.
+void pollMessage(ProgramState& st, bool answerAwaited = false);
 
 // Sends st.outMessage as one message and empties it.
 void sendOutMessage(ProgramState& st);

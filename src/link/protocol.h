@@ -72,11 +72,6 @@ constexpr unsigned kPacedBlock = 128;
 constexpr unsigned kPacedPauseMs = 30;
 // Empty polls after the latest byte that end a receive: only silence marks the end.
 constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29
-// Empty polls between two looks for the ports: about 2 ms of waiting, far below the
-// binding's own interval, yet rare enough that the look's clock read costs an exchange
-// nothing where reading the clock is slow (25 % of each exchange at 1024 in an
-// emulated machine whose clock is the HPET).
-constexpr std::uint32_t kPollsPerPortLook = 65536;
 
 // --- GBA multiboot, normal mode with 32-bit transfers, each word in one data packet
 namespace multiboot {

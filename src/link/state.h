@@ -4,15 +4,18 @@
 // so a test can start every case from a fresh one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/protocol.h"
 
 using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kFileBufferSize = wire::multiboot::kImageSize;
 using wire::kDefaultDelay;
@@ -37,7 +40,7 @@ struct MidiSeam {
     std::function<void(Bytes&)> poll;
     // The name of a port the program opened that has gone away (an interface unplugged,
     // the client that owned the port closed), or empty while both are there. Asked now
-    // and then while the program waits; it may answer from what it last looked up.
+    // and then while the program waits.
     std::function<std::string()> missingPort;
 };
 
@@ -50,8 +53,12 @@ struct ProgramState {
 
     std::uint8_t packetNumber = 0;
     std::uint8_t lastReplyNumber = 0;
-    // Empty polls since the ports were last looked for.
+    // While the program waits: empty polls since it last looked around, when it last
+    // looked for the ports, since when nothing has come, and whether it said it waits.
     std::uint32_t emptyPolls = 0;
+    Clock::time_point lastPortLook{};
+    std::optional<Clock::time_point> silentSince;
+    bool waitSaid = false;
 
     Bytes fileBuffer = Bytes(kFileBufferSize, 0);
     std::uint32_t dataLength = kFileBufferSize;
@@ -68,6 +75,8 @@ struct ProgramState {
     // Where the MIDI library's own text goes: the console's error stream.
     std::ostream* err = &std::cerr;
     std::function<void(unsigned ms)> sleepMs;
+    // Read only when the program looks around while it waits.
+    std::function<Clock::time_point()> now = [] { return Clock::now(); };
     MidiSeam midi;
 };
 

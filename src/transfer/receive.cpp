@@ -155,7 +155,8 @@ void receiveFile(ProgramState& st, const char* fileName) {
             idleCountdown = st.receiveIdlePolls;
             do {
                 if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
-                pollMessage(st);
+                // Until the first byte, the handheld owes the bank; then silence ends it.
+                pollMessage(st, receivedCount == 0);
                 if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
                     *st.out << (receivedCount / 1024) << "k saved ";
                     st.out->flush();
