@@ -1,6 +1,8 @@
 #include "app/rtmidi_binding.h"
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -48,6 +50,34 @@ std::string missingPort(RtMidiObjects& objects) {
         }
     }
     return objects.gone;
+}
+
+std::vector<RtMidi::Api> systemsToTry(RtMidi::Api api, std::string& missing) {
+    std::vector<RtMidi::Api> apis = {api};
+    if (api == RtMidi::UNSPECIFIED) RtMidi::getCompiledApi(apis);
+    if (std::count(apis.begin(), apis.end(), RtMidi::LINUX_ALSA) && !std::filesystem::exists("/dev/snd/seq")) {
+        apis.erase(std::remove(apis.begin(), apis.end(), RtMidi::LINUX_ALSA), apis.end());
+        missing = "no ALSA sequencer (/dev/snd/seq)";
+    }
+    return apis;
+}
+
+int portCount(RtMidi& object, std::string& failure) {
+    object.setErrorCallback(
+        [](RtMidiError::Type type, const std::string& text, void* data) {
+            if (type != RtMidiError::DEBUG_WARNING) *static_cast<std::string*>(data) = text;
+        },
+        &failure);
+    const unsigned count = object.getPortCount();
+    object.setErrorCallback(nullptr, nullptr);
+    return failure.empty() ? static_cast<int>(count) : -1;
+}
+
+RtMidiError noMidiSystem(RtMidi::Api system, const std::string& failure, std::string& missing) {
+    missing += (missing.empty() ? "" : " and ") + (system == RtMidi::UNIX_JACK ? "no JACK server running" : failure);
+    return RtMidiError("no MIDI system: " + missing +
+                           "; start a JACK server or load the ALSA sequencer (see TROUBLESHOOTING in man tpmidi01)",
+                       RtMidiError::NO_DEVICES_FOUND);
 }
 
 void throwLibraryErrors(RtMidi& object) { object.setErrorCallback(onLibraryError, nullptr); }

@@ -4,9 +4,11 @@
 #include <RtMidi.h>
 
 #include "link/state.h"
+#include "platform/platform.h"
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 struct RtMidiObjects {
     RtMidiOut* out = nullptr;
@@ -24,28 +26,6 @@ constexpr unsigned kInputQueueLimit = 1024;
 // The first of the opened ports that the MIDI system no longer lists, or empty; a port
 // found gone stays gone.
 std::string missingPort(RtMidiObjects& objects);
-
-// Creates an RtMidi object of type T. The library's own choice of API throws when
-// its first API cannot start (no ALSA sequencer, as on WSL2 or in containers)
-// without trying the others; then each compiled API is tried in turn. `api` other
-// than UNSPECIFIED asks for that one first.
-template <typename T, typename... Args>
-T* createRtMidi(RtMidi::Api api, const std::string& clientName, Args... args) {
-    try {
-        return new T(api, clientName, args...);
-    } catch (const RtMidiError&) {
-        std::vector<RtMidi::Api> apis;
-        RtMidi::getCompiledApi(apis);
-        for (RtMidi::Api candidate : apis) {
-            if (candidate == api) continue;
-            try {
-                return new T(candidate, clientName, args...);
-            } catch (const RtMidiError&) {
-            }
-        }
-        throw;
-    }
-}
 
 // Makes library errors raised on the calling thread, warnings included (some
 // backends only warn when a send fails), throw RtMidiError; errors from the
@@ -68,6 +48,54 @@ void deleteRtMidi(T* object) {
     if (object == nullptr) return;
     closeBeforeDelete(*object, object->getCurrentApi());
     delete object;
+}
+
+// The MIDI systems to try for `api` (UNSPECIFIED: every one compiled in, in the library's
+// order). Without its device the ALSA sequencer is not tried: its library and RtMidi
+// would print their complaints, then fail. What is missing is added to `missing`.
+std::vector<RtMidi::Api> systemsToTry(RtMidi::Api api, std::string& missing);
+// The object's port count, or -1 when its MIDI system failed (RtMidi's JACK backend only
+// warns when it finds no server, and then counts none); the library's text in `failure`.
+int portCount(RtMidi& object, std::string& failure);
+// The failure that says in plain words which MIDI systems are missing, and what to start.
+RtMidiError noMidiSystem(RtMidi::Api system, const std::string& failure, std::string& missing);
+
+// Creates an object on the first MIDI system whose object has a port, or else on the
+// first that works. The library's own choice would stop at its first system that cannot
+// start (no ALSA sequencer, as on WSL2 or in containers) without trying the others.
+// Throws, saying what is missing, when no system works.
+template <typename T, typename... Args>
+T* createRtMidi(RtMidi::Api api, const std::string& clientName, Args... args) {
+    std::string missing;
+    RtMidiError noSystem("no MIDI system", RtMidiError::NO_DEVICES_FOUND);
+    T* portless = nullptr;
+    for (const RtMidi::Api system : systemsToTry(api, missing)) {
+        T* object = nullptr;
+        int ports = -1;
+        std::string failure;
+        {
+            QuietErrorStream quiet;
+            try {
+                object = new T(system, clientName, args...);
+                ports = portCount(*object, failure);
+            } catch (const RtMidiError& error) {
+                failure = error.getMessage();
+            }
+            if (ports < 0) deleteRtMidi(object);
+        }
+        if (ports < 0) {
+            noSystem = noMidiSystem(system, failure, missing);
+        } else if (ports > 0) {
+            deleteRtMidi(portless);
+            return object;
+        } else if (portless == nullptr) {
+            portless = object;
+        } else {
+            deleteRtMidi(object);
+        }
+    }
+    if (portless == nullptr) throw noSystem;
+    return portless;
 }
 
 void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -172,6 +173,10 @@ std::vector<std::string> programArguments(int, char**) {
 RunScope::RunScope() { timeBeginPeriod(1); }
 RunScope::~RunScope() { timeEndPeriod(1); }
 
+// WinMM prints nothing.
+QuietErrorStream::QuietErrorStream() = default;
+QuietErrorStream::~QuietErrorStream() = default;
+
 #else
 
 std::vector<std::string> programArguments(int argc, char** argv) {
@@ -188,5 +193,20 @@ RunScope::RunScope() {
     }
 }
 RunScope::~RunScope() = default;
+
+QuietErrorStream::QuietErrorStream() {
+    std::fflush(stderr);
+    saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) ::dup2(null, 2);
+    if (null >= 0) ::close(null);
+}
+
+QuietErrorStream::~QuietErrorStream() {
+    std::fflush(stderr);
+    if (saved_ < 0) return;
+    ::dup2(saved_, 2);
+    ::close(saved_);
+}
 
 #endif

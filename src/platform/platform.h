@@ -37,6 +37,19 @@ std::string fileError();
 // line, so a name in any script reaches the file system unchanged.
 std::vector<std::string> programArguments(int argc, char** argv);
 
+// Shuts the error stream while it lives: the library of a MIDI system that is not there
+// (JACK's, with no server running) prints its complaints there before it fails, and the
+// program says in one line what is missing instead.
+struct QuietErrorStream {
+    QuietErrorStream();
+    ~QuietErrorStream();
+    QuietErrorStream(const QuietErrorStream&) = delete;
+    QuietErrorStream& operator=(const QuietErrorStream&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 // Held by main for the run. On Windows it raises the timer resolution to 1 ms: the
 // MIDI library sleeps 1 ms at a time while a System Exclusive message leaves, and
 // at the default resolution each such sleep can last a whole 15.6 ms tick. Elsewhere

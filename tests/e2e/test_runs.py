@@ -19,6 +19,10 @@ def test_without_the_simulator(transport):
             "Midi Through:Midi Through Port-0 14:0", "Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0")
         assert run.out == "\n  Input port #0: %s\n  Input port #1: %s\n\nPlease choose a port number: \n" % ports
     assert run.status == 0
+    if transport.name == "jack":  # and no MIDI system at all: one plain line says what is missing
+        run = transport.run("-sync", env={"JACK_DEFAULT_SERVER": "no-such-server"})
+        assert run.out == "error\n" and len([line for line in run.err.splitlines() if line.strip()]) <= 4
+        assert "tpmidi01: no MIDI system: no ALSA sequencer (/dev/snd/seq) and no JACK server running; start " in run.err
 
 
 def test_midi_mode_permanently(transport, sim, tmp_path):
