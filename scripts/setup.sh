@@ -9,7 +9,7 @@
 #                                kernel and initramfs cached in build-deps/vm
 set -euo pipefail
 packages=(g++ cmake make pkg-config librtmidi-dev jackd2)
-test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3-pytest)
+test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3-pytest lintian)
 case ${1:-} in
     "") ;;
     test) packages+=("${test_packages[@]}") ;;
