@@ -38,25 +38,32 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
 }
 
 TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
-    // Messages left out of a 4 KiB bank (N after byte K), its numbering, strays in it; then
-    // the holes the error stream names, and whether the bank replaced the old file.
+    // Messages left out of a 4 KiB bank (N after byte K), its numbering, a stray in it, the
+    // MIDI system's word that it dropped messages; then what the error stream says, and
+    // whether the bank replaced the old file (when it says nothing).
     ScratchDir dir;
     using Holes = std::vector<std::pair<std::size_t, std::size_t>>;
-    const std::tuple<Holes, std::optional<std::uint8_t>, std::size_t, std::string> cases[] = {
-        {{{2000, 37}}, std::nullopt, 0, "after byte 2000: at least 37 messages lost (number 80, then 117)\n"},
-        {{{1000, 100}}, std::nullopt, 0, "after byte 1000: at least 100 messages lost (number 104, then 76)\n"},
-        {{{3000, 1}}, std::nullopt, 0, "after byte 3000: at least 1 message lost (number 56, then 57)\n"},
-        {{{500, 5}, {2500, 200}}, std::nullopt, 0,
-         "after byte 500: at least 5 messages lost (number 116, then 121)\n"
-         "tpmidi01: the bank has a hole after byte 2495: at least 72 messages lost (number 68, then 12)\n"},
-        // Not to be seen: the first or the last message lost, or a whole turn of the numbers.
-        {{{0, 1}}, std::nullopt, 0, ""}, {{{4095, 1}}, std::nullopt, 0, ""}, {{{2000, 128}}, std::nullopt, 0, ""},
+    const std::string hole = "tpmidi01: the bank has a hole after byte ";
+    const std::string dropped = "tpmidi01: the MIDI system dropped messages of the bank: the program could not "
+                                "take them in time (was it stopped, or the computer busy or asleep?)\n";
+    const std::tuple<Holes, std::optional<std::uint8_t>, std::size_t, bool, std::string> cases[] = {
+        {{{2000, 37}}, std::nullopt, 0, false, hole + "2000: at least 37 messages lost (number 80, then 117)\n"},
+        {{{1000, 100}}, std::nullopt, 0, false, hole + "1000: at least 100 messages lost (number 104, then 76)\n"},
+        {{{3000, 1}}, std::nullopt, 0, false, hole + "3000: at least 1 message lost (number 56, then 57)\n"},
+        {{{500, 5}, {2500, 200}}, std::nullopt, 0, false,
+         hole + "500: at least 5 messages lost (number 116, then 121)\n" +
+         hole + "2495: at least 72 messages lost (number 68, then 12)\n"},
+        // Not to be seen in the numbers: the first or the last message lost, or a whole turn.
+        {{{0, 1}}, std::nullopt, 0, false, ""}, {{{4095, 1}}, std::nullopt, 0, false, ""},
+        {{{2000, 128}}, std::nullopt, 0, false, ""},
+        // The end lost while the MIDI system said it dropped messages.
+        {{{4000, 96}}, std::nullopt, 0, true, dropped},
         // A numbering that does not count: every message a byte, as always.
-        {{{2000, 37}}, 0, 0, ""}, {{}, 5, 2000, ""},
+        {{{2000, 37}}, 0, 0, false, ""}, {{}, 5, 2000, false, ""},
         // A message of another kind amid a counting bank is no byte of it.
-        {{}, std::nullopt, 2000, ""},
+        {{}, std::nullopt, 2000, false, ""},
     };
-    for (const auto& [holes, number, strayAt, named] : cases) {
+    for (const auto& [holes, number, strayAt, drops, said] : cases) {
         HandheldConfig config;
         config.bank = pattern(4096, 0x24);
         config.bankHoles = holes;
@@ -70,19 +77,21 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
         if (number && strayAt) arrived.insert(arrived.begin() + strayAt, 0x19);  // bytes 7 and 8 of the reply
         const std::string file = dir.file("song.tp2", {1, 2, 3});
         Rig rig(config);
+        bool asked = false;  // asked as the receive starts, and as it ends
+        if (drops) rig.st.midi.dropped = [&asked] { return std::exchange(asked, true); };
         rig.run({"-receive", file});
         std::string progress;
         for (std::size_t k = 1; k <= arrived.size() / 1024; ++k) progress += std::to_string(k) + "k saved \r";
         const std::string start = "tpmidi01: receiving into " + file + ".part, which becomes " + file +
                                   " once the whole bank has arrived\n";
-        if (named.empty()) {
+        if (said.empty()) {
             EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + std::to_string(arrived.size() / 1024) +
                                             "k saved... done.\n\n");
             EXPECT_EQ(rig.err.str(), saved(file, arrived.size()));
             EXPECT_EQ(readAll(file), arrived);
         } else {
             EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + "\nerror\n\n");
-            EXPECT_EQ(rig.err.str(), start + "tpmidi01: the bank has a hole " + named + "tpmidi01: " +
+            EXPECT_EQ(rig.err.str(), start + said + "tpmidi01: " +
                                          std::to_string(arrived.size()) + " bytes received are in " + file +
                                          ".part; " + file + " was left as it was\n");
             EXPECT_EQ(readAll(file), (Bytes{1, 2, 3}));

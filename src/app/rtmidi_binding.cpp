@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <filesystem>
 #include <thread>
 
@@ -39,6 +40,27 @@ bool listed(RtMidi& object, const std::string& name) {
 }
 
 }  // namespace
+
+std::streamsize DropWatch::xsputn(const char* text, std::streamsize n) {
+    // RtMidi writes each such message in one piece.
+    const std::string_view piece(text, static_cast<std::size_t>(n));
+    if (piece.find("message queue limit reached") != piece.npos || piece.find("input buffer overrun") != piece.npos) {
+        dropped_ = true;
+        return n;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return through_->sputn(text, n);
+}
+
+DropWatch::int_type DropWatch::overflow(int_type c) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return traits_type::eq_int_type(c, traits_type::eof()) ? traits_type::not_eof(c) : through_->sputc(char(c));
+}
+
+int DropWatch::sync() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return through_->pubsync();
+}
 
 std::string missingPort(RtMidiObjects& objects) {
     if (!objects.gone.empty()) return objects.gone;
@@ -93,6 +115,7 @@ void closeBeforeDelete(RtMidi& object, RtMidi::Api api) {
 
 void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
     seam.create = [&objects] {
+        std::cerr.rdbuf(&objects.watch);
         objects.out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "RtMidi Output Client");
         // The input uses the output's API, so both ports live on the same system.
         objects.in = createRtMidi<RtMidiIn>(objects.out->getCurrentApi(), "RtMidi Input Client",
@@ -111,6 +134,7 @@ void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
         objects.out = nullptr;
         deleteRtMidi(objects.in);
         objects.in = nullptr;
+        std::cerr.rdbuf(objects.watch.through());
     };
     seam.portNames = [&objects](Direction direction) {
         RtMidi& object = objectOf(objects, direction);
@@ -127,4 +151,5 @@ void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
     seam.missingPort = [&objects] { return missingPort(objects); };
     seam.send = [&objects](const Bytes& message) { objects.out->sendMessage(&message); };
     seam.poll = [&objects](Bytes& message) { objects.in->getMessage(&message); };
+    seam.dropped = [&objects] { return objects.watch.dropped(); };
 }

@@ -42,6 +42,9 @@ struct MidiSeam {
     // the client that owned the port closed), or empty while both are there. Asked now
     // and then while the program waits.
     std::function<std::string()> missingPort;
+    // Whether the MIDI system has dropped an incoming message since it was last asked
+    // (its queue full while the program was held up), or null where it never says so.
+    std::function<bool()> dropped;
 };
 
 struct ProgramState {

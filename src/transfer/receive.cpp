@@ -137,6 +137,9 @@ void receiveFile(ProgramState& st, const char* fileName) {
 
     Numbering numbering;
     std::string failure;
+    // What the MIDI system dropped before the receive is none of the bank's.
+    const auto droppedAny = [&st] { return st.midi.dropped && st.midi.dropped(); };
+    droppedAny();
     try {
         pause(st, wire::kCommandPauseMs);
         sendCommand(st, Command::BeginReceive);
@@ -187,6 +190,12 @@ void receiveFile(ProgramState& st, const char* fileName) {
     // On the disk before it takes the old bank's place: a crash must not leave less.
     if (failure.empty() && file.staged() && !syncFile(file.fd)) failure = fileFailure("write", file.writing);
     if (!closeFile(std::exchange(file.fd, -1)) && failure.empty()) failure = fileFailure("write", file.writing);
+    // The end of a bank lost while the program was held up leaves no gap in the numbers;
+    // the MIDI system's word that it dropped messages is then the only sign.
+    if (droppedAny()) {
+        failure += "tpmidi01: the MIDI system dropped messages of the bank: the program could not take them in "
+                   "time (was it stopped, or the computer busy or asleep?)\n";
+    }
     bool placed = failure.empty() && numbering.holes.empty();
     if (placed && file.staged() && !replaceFile(file.writing.c_str(), file.name.c_str())) {
         failure = fileFailure("replace", file.name);

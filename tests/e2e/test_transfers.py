@@ -100,34 +100,36 @@ def test_under_load(transport, sim, tmp_path, job):
         assert received.read_bytes() == data
 
 
-@pytest.mark.over("jack", "usb")
 @pytest.mark.native
-def test_a_receive_stopped_for_a_while(transport, sim, tmp_path):
+@pytest.mark.parametrize("stops", [pytest.param(((300, 200), (800, 1000)), marks=pytest.mark.over("jack", "usb")),
+                                   pytest.param(((300, 5000),), marks=pytest.mark.over("jack"))])
+def test_a_receive_stopped_for_a_while(transport, sim, tmp_path, stops):
     """The program stopped (Ctrl-Z, a swapping machine) while the handheld streams at the
-    cable's pace, for 200 ms after 300 bytes, then for 1000 ms after 800. JACK: RtMidi's queue
+    cable's pace: for 200 ms after 300 bytes, then for 1000 ms after 800. JACK: RtMidi's queue
     holds 3.6 s of the stream, so the bank arrives whole and replaces the old file. Through the
     USB interface, the ALSA sequencer keeps about 80 messages (0.3 s): the first stop costs
-    nothing, the second costs bytes, and the loss is named, never "done"."""
+    nothing, the second costs bytes, and the loss is named, never "done". Stopped for 5 s over
+    JACK, what the server had for the program meanwhile is lost, and named."""
     bank = make_file(tmp_path / "bank.tp2", 0x24, 1500)
     name, part = tmp_path / "song.tp2", tmp_path / "song.tp2.part"
     name.write_bytes(b"the old bank")
     s = sim("--bank", tmp_path / "bank.tp2")
     program = transport.start_program("-receive", name)
-    for after, stall_ms in ((300, 200), (800, 1000)):
+    for after, stall_ms in stops:
         assert wait_until(lambda: part.exists() and part.stat().st_size >= after or not program.running(), 60)
         program.process.send_signal(signal.SIGSTOP)
         time.sleep(stall_ms / 1000)
         program.process.send_signal(signal.SIGCONT)
     run = transport.end(program)
     s.stop()
-    if transport.name == "jack":
+    if transport.name == "jack" and len(stops) == 2:
         assert run.out == transport.opened() + received_text(1500) and name.read_bytes() == bank
         return
     got = part.read_bytes()
-    assert got[:800] == bank[:800] and name.read_bytes() == b"the old bank"
+    assert got[:300] == bank[:300] and name.read_bytes() == b"the old bank"
     rest = iter(bank)
     assert all(b in rest for b in got)  # what came, in order
-    if (len(bank) - len(got)) % 128:  # a whole turn of the numbers cannot be seen
+    if (len(bank) - len(got)) % 128 or transport.name == "jack":  # a whole turn of the numbers cannot be seen
         assert run.out == transport.opened() + received_text(len(got), whole=False)
         holes = [int(n) for n in re.findall(r"has a hole after byte ([0-9]+):", run.err)]
-        assert holes and min(holes) >= 800
+        assert holes and min(holes) >= 300 or "tpmidi01: the MIDI system dropped messages of the bank" in run.err
