@@ -5,5 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
+    { echo "build.sh: FAILED to configure $dir (CMake's messages above; its log: $dir/CMakeFiles/CMakeOutput.log)" >&2; exit 1; }
+cmake --build "$dir" -j"$(nproc)" || { echo "build.sh: FAILED to build $dir (the compiler's messages above)" >&2; exit 1; }

@@ -41,11 +41,13 @@ rtmidi_source() {
     [ -d "$RTMIDI_SOURCE" ] && return 0
     local apt=$deps/apt-trixie uri
     rm -rf "$deps/src" "$apt" && mkdir -p "$deps/src" "$apt/lists/partial" "$apt/cache"
-    # The archive this machine already uses, from its Debian entries.
-    uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | grep -v security | head -n 1)
-    [ -n "$uri" ] || uri=$(awk '$1 == "deb" && !/security/ { for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { print $i; exit } }' \
-                           /etc/apt/sources.list 2>/dev/null)
-    [ -n "$uri" ] || { echo "no Debian archive in this machine's apt sources"; exit 1; }
+    # The archive this machine already uses, from its apt sources in either format:
+    # deb822 (.sources files) or one-line (sources.list, .list files).
+    uri=$( { cat /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } |
+          awk '/^URIs:/ { for (i = 2; i <= NF; i++) if ($i !~ /security/) { print $i; exit } }')
+    [ -n "$uri" ] || uri=$( { cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
+          awk '$1 == "deb" && !/security/ { for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) { print $i; exit } }')
+    [ -n "$uri" ] || { echo "platforms: no Debian archive in this machine's apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d)"; exit 1; }
     echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri trixie main" >"$apt/sources.list"
     local opts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
                 -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache")
@@ -53,10 +55,11 @@ rtmidi_source() {
     local orig sum
     read -r sum orig < <(apt-cache "${opts[@]}" showsrc rtmidi |
         awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && $3 ~ /orig\.tar/ { print $1, $3; exit }')
-    [ -n "${orig:-}" ] || { echo "trixie has no source of rtmidi"; exit 1; }
+    [ -n "${orig:-}" ] || { echo "platforms: trixie has no source of rtmidi (apt's log: $deps/apt-trixie.log)"; exit 1; }
     # Only the upstream tarball is needed; a missing Debian part is no failure.
     (cd "$deps/src" && apt-get "${opts[@]}" source --download-only -qq rtmidi/trixie >>"$deps/apt-trixie.log" 2>&1) || true
-    echo "$sum  $deps/src/$orig" | sha256sum -c --quiet || { echo "$orig: missing, or not as the index says"; exit 1; }
+    echo "$sum  $deps/src/$orig" | sha256sum -c --quiet ||
+        { echo "platforms: $orig missing, or not as the index says (apt's log: $deps/apt-trixie.log)"; exit 1; }
     tar -xzf "$deps/src/$orig" -C "$deps/src"
     mv "$deps/src"/rtmidi-*/ "$RTMIDI_SOURCE"
     step "RtMidi from $orig"
@@ -65,7 +68,7 @@ rtmidi_source() {
 quietly() {  # quietly LOG COMMAND...: runs the command, showing its output only if it fails.
     local log=$1
     shift
-    "$@" >"$log" 2>&1 || { cat "$log"; echo "failed: $*"; exit 1; }
+    "$@" >"$log" 2>&1 || { tail -n 40 "$log"; echo "platforms: FAILED: $* (the whole log: $log)"; exit 1; }
 }
 
 # build_dep NAME SOURCE PREFIX CMAKE_ARGS...: configures, builds and installs once.

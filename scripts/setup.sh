@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
 #   scripts/setup.sh             what the build and the demo need
-#   scripts/setup.sh test        also the tests' and the fuzzers' (clang and its
-#                                sanitizer runtime, GoogleTest, Google Benchmark, pytest)
+#   scripts/setup.sh quick       also what scripts/test.sh --quick runs: GoogleTest,
+#                                pytest, lintian
+#   scripts/setup.sh test        also the rest of the tests' and the fuzzers' (clang and
+#                                its sanitizer runtime, Google Benchmark)
 #   scripts/setup.sh platforms   also the Windows cross build (MinGW-w64, Wine) and
 #                                the libc++ build
 #   scripts/setup.sh vm          also scripts/vm-run's VM (qemu, busybox), and its
 #                                kernel and initramfs cached in build-deps/vm
 set -euo pipefail
+cd "$(dirname "$0")/.."
 packages=(g++ cmake make pkg-config librtmidi-dev jackd2)
-test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3-pytest lintian)
+quick_packages=(libgtest-dev python3-pytest lintian)
+test_packages=("${quick_packages[@]}" clang libclang-rt-14-dev libbenchmark-dev)
 case ${1:-} in
     "") ;;
+    quick) packages+=("${quick_packages[@]}") ;;
     test) packages+=("${test_packages[@]}") ;;
     platforms) packages+=("${test_packages[@]}" g++-mingw-w64-x86-64-posix wine64 libc++-dev
                           libc++abi-dev groff-base) ;;
@@ -28,10 +33,14 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    mkdir -p build-deps
+    log=$PWD/build-deps/setup.log
+    if ! { $sudo apt-get update -q && $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+        tail -n 20 "$log"
+        echo "setup.sh: FAILED to install ${missing[*]} (apt's whole log: $log)" >&2
+        exit 1
+    fi
 fi
-vm=$(dirname "$0")/vm-run
-if [ "${1:-}" == "vm" ] && ! bash "$vm" --ready; then
-    bash "$vm" --prepare
+if [ "${1:-}" == "vm" ] && ! bash scripts/vm-run --ready; then
+    bash scripts/vm-run --prepare || { echo "setup.sh: FAILED to prepare the VM (scripts/vm-run --prepare)" >&2; exit 1; }
 fi
