@@ -1,33 +1,36 @@
-"""Fails when the README cites a test, a script or a file that does not exist: every
-claim there must be backed by a check that runs."""
+"""Fails when README.md, CONTRIBUTING.md or docs/*.md cites a test, a script or a file
+that does not exist: every claim there must be backed by a check that runs."""
 
 import re
 import sys
 from pathlib import Path
 
 top = Path(__file__).resolve().parents[1]
-readme = (top / "README.md").read_text()
-cited = set(re.findall(r"`([^`\n]+)`", readme))
+documents = [top / "README.md", top / "CONTRIBUTING.md", *sorted((top / "docs").glob("*.md"))]
 unit = set(re.findall(r"^TEST\((\w+), (\w+)\)", "".join(p.read_text() for p in (top / "tests").glob("*.cpp")), re.M))
 e2e = set(re.findall(r"^def (test_\w+)", "".join(p.read_text() for p in (top / "tests/e2e").glob("test_*.py")), re.M))
-missing = []
-for claim in sorted(cited):
+
+
+def missing_in(claim):
     if re.fullmatch(r"[A-Z]\w+\.[A-Z]\w+", claim):
-        if tuple(claim.split(".")) not in unit:
-            missing.append(f"unit test {claim}")
-    elif re.fullmatch(r"test_\w+", claim):
-        if claim not in e2e:
-            missing.append(f"end-to-end test {claim}")
-    elif re.fullmatch(r"e2e_\w+", claim):
-        if not (top / "tests/e2e" / f"test_{claim[4:]}.py").exists():
-            missing.append(f"end-to-end module {claim}")
-    elif re.fullmatch(r"fuzz_\w+", claim):
-        if not (top / "tests/fuzz" / f"{claim}.cpp").exists():
-            missing.append(f"fuzz target {claim}")
-    elif re.fullmatch(r"(tests|scripts|bench|sim|src|man)/[\w./-]+", claim.split()[0]):
-        if not (top / claim.split()[0]).exists():
-            missing.append(f"file {claim.split()[0]}")
-if missing:
-    print("The README cites what does not exist:\n  " + "\n  ".join(missing))
+        return None if tuple(claim.split(".")) in unit else f"unit test {claim}"
+    if re.fullmatch(r"test_\w+(\[[^]]*\])?", claim):
+        return None if claim.split("[")[0] in e2e else f"end-to-end test {claim}"
+    if re.fullmatch(r"fuzz_\w+", claim):
+        return None if (top / "tests/fuzz" / f"{claim}.cpp").exists() else f"fuzz target {claim}"
+    path = claim.split()[0]
+    if re.fullmatch(r"(tests|scripts|bench|sim|src|man|docs|packaging)/[\w./-]+", path):
+        return None if (top / path).exists() else f"file {path}"
+    return None
+
+
+failed, cited = [], 0
+for document in documents:
+    claims = set(re.findall(r"`([^`\n]+)`", document.read_text()))
+    cited += len(claims)
+    failed += [f"{document.relative_to(top)} cites {what}, which does not exist"
+               for what in sorted(filter(None, map(missing_in, claims)))]
+if failed:
+    print("\n".join(failed))
     sys.exit(1)
-print(f"README: {len(cited)} cited names; every test, script and file among them exists")
+print(f"{len(documents)} documents, {cited} cited names: every test, script and file among them exists")

@@ -29,9 +29,9 @@ constexpr std::uint8_t kFirstFlagBit = 0x40;
 // The shortest packet: one data byte, as flag and low bits.
 constexpr std::size_t kBytePacketLength = 11;
 
-// The least length of a message that answers each kind of packet: it must reach the
-// last byte read from it (byte 8 of a byte answer, byte 11 of a word answer, the
-// packet number of a block's acknowledgement).
+// The least length of a message that answers each kind of packet. A word answer must
+// reach its last data byte (11), a block's acknowledgement its packet number (5); a
+// byte answer must reach one byte past its data (byte 8), its checksum's place.
 constexpr std::size_t kByteAnswerLength = 10;
 constexpr std::size_t kWordAnswerLength = 12;
 constexpr std::size_t kBlockAnswerLength = 6;
