@@ -1,32 +1,29 @@
 // echo_client N: N stop-and-wait round trips of an 11-byte data packet with the
 // simulator, in plain RtMidi and nothing else; prints the time per round trip.
-#include <RtMidi.h>
-
 #include <chrono>
 #include <iostream>
 #include <string>
 
-#include "app/ports.h"
-#include "app/rtmidi_binding.h"
+#include "midi/rtmidi_binding.h"
 
 namespace {
 
-template <typename T>
-bool openTrackpod(T& object) {
-    std::vector<std::string> names;
-    for (unsigned i = 0; i < object.getPortCount(); ++i) names.push_back(object.getPortName(i));
-    std::optional<unsigned> index = pickPortByName(names);
-    if (!index) return false;
-    object.openPort(*index, "RtMidi");
-    return true;
+// Opens the last port whose name begins with "trackpod", as tpmidi01 finds the simulator's.
+bool openTrackpod(RtMidi& object) {
+    int found = -1;
+    for (unsigned i = 0; i < object.getPortCount(); ++i) {
+        if (object.getPortName(i).rfind("trackpod", 0) == 0) found = static_cast<int>(i);
+    }
+    if (found >= 0) object.openPort(static_cast<unsigned>(found), "RtMidi");
+    return found >= 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const unsigned n = argc > 1 ? static_cast<unsigned>(std::stoul(argv[1])) : 1000;
-    auto* out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "echo client out");
-    auto* in = createRtMidi<RtMidiIn>(out->getCurrentApi(), "echo client in", kInputQueueLimit);
+    auto out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "echo client out");
+    auto in = createRtMidi<RtMidiIn>(out->getCurrentApi(), "echo client in", kInputQueueLimit);
     in->ignoreTypes(false, true, true);
     if (!openTrackpod(*in) || !openTrackpod(*out)) {
         std::cerr << "echo_client: no trackpod ports\n";
@@ -44,7 +41,5 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << "echo_client: " << n << " round trips, " << seconds * 1e6 / n << " us each\n";
-    deleteRtMidi(out);
-    deleteRtMidi(in);
     return 0;
 }

@@ -3,8 +3,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <RtMidi.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -12,7 +10,7 @@
 #include <sstream>
 #include <new>
 
-#include "app/rtmidi_binding.h"
+#include "midi/rtmidi_binding.h"
 #include "handheld.h"
 #include "link/link.h"
 #include "transfer/multiboot.h"
@@ -158,7 +156,7 @@ void BM_emptyPoll_seam(benchmark::State& state) {
 
 // The same through a real RtMidiIn object; the idle limit is 2^29 of these.
 void BM_emptyPoll_RtMidiIn(benchmark::State& state) {
-    RtMidiIn* in = nullptr;
+    RtMidiPtr<RtMidiIn> in;
     try {
         in = createRtMidi<RtMidiIn>(RtMidi::UNSPECIFIED, "tpmidi01 bench", kInputQueueLimit);
     } catch (const RtMidiError& e) {
@@ -166,7 +164,7 @@ void BM_emptyPoll_RtMidiIn(benchmark::State& state) {
         return;
     }
     ProgramState st;
-    st.midi.poll = [in](Bytes& m) { in->getMessage(&m); };
+    st.midi.poll = [&in](Bytes& m) { in->getMessage(&m); };
     for (auto _ : state) {
         pollMessage(st);
         benchmark::DoNotOptimize(st.inMessage.data());
@@ -174,7 +172,6 @@ void BM_emptyPoll_RtMidiIn(benchmark::State& state) {
     state.counters["idle_limit_s"] = benchmark::Counter(
         double(state.iterations()) / kReceiveIdlePolls,
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    deleteRtMidi(in);
 }
 
 }  // namespace

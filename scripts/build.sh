@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Configures and builds into ./build (or the folder given as the first argument);
-# further arguments go to cmake's configure step.
+# Configures and builds one of the variants that CMakePresets.json names (default: the
+# "default" preset, into build/); further arguments go to cmake's configure step.
+#   scripts/build.sh [default | werror | sanitized | fuzz | windows | libcxx] [CMAKE ARGS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=${1:-build}
+preset=${1:-default}
 shift || true
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
-    { echo "build.sh: FAILED to configure $dir (CMake's messages above; its log: $dir/CMakeFiles/CMakeOutput.log)" >&2; exit 1; }
-cmake --build "$dir" -j"$(nproc)" || { echo "build.sh: FAILED to build $dir (the compiler's messages above)" >&2; exit 1; }
+cmake --preset "$preset" "$@" >/dev/null ||
+    { echo "build.sh: FAILED to configure the $preset preset (CMake's messages above)" >&2; exit 1; }
+cmake --build --preset "$preset" -j"$(nproc)" ||
+    { echo "build.sh: FAILED to build the $preset preset (the compiler's messages above)" >&2; exit 1; }

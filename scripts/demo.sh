@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build >/dev/null
+bash scripts/build.sh >/dev/null
 tp=$PWD/build/tpmidi01
 WORK=$(mktemp -d)
 SIM_PID="" JACK_PID=""

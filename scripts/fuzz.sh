@@ -7,8 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 bash scripts/setup.sh test
-CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DTPMIDI_FUZZ=ON -DTPMIDI_WERROR=ON -DTPMIDI_BUILD_TESTS=OFF \
-    -DTPMIDI_BUILD_BENCH=OFF >/dev/null
+bash scripts/build.sh fuzz >/dev/null
 bash scripts/sanitizer-canary.sh build-fuzz past-block past-size signed
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -89,17 +89,14 @@ windows() {
     local prefix=$deps/windows build=$top/build-windows
     local cross=(-DCMAKE_TOOLCHAIN_FILE="$top/scripts/mingw-w64.cmake"
                  -DCMAKE_FIND_ROOT_PATH="$prefix")
-    # The host's pkg-config would hand the Linux RtMidi to the cross build.
-    export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
     rtmidi_source
     build_dep rtmidi-trixie "$RTMIDI_SOURCE" "$prefix" "${cross[@]}" -DBUILD_SHARED_LIBS=OFF \
         -DRTMIDI_API_JACK=OFF -DRTMIDI_BUILD_TESTING=OFF
     build_dep googletest /usr/src/googletest "$prefix" "${cross[@]}" -DBUILD_GMOCK=OFF
     step "cross-building for Windows"
-    quietly "$deps/windows-build.log" cmake -S . -B "$build" "${cross[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTPMIDI_WERROR=ON
-    quietly "$deps/windows-build.log" cmake --build "$build" -j"$jobs"
-    unset PKG_CONFIG_LIBDIR
+    # The preset points pkg-config at these dependencies, not at the host's Linux RtMidi.
+    quietly "$deps/windows-build.log" cmake --preset windows -DTPMIDI_REQUIRE_RTMIDI=ON
+    quietly "$deps/windows-build.log" cmake --build --preset windows -j"$jobs"
 
     local dlls
     dlls=$(x86_64-w64-mingw32-objdump -p "$build/tpmidi01.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
@@ -151,7 +148,7 @@ windows() {
 windows_e2e() {
     step "tpmidi01.exe over WinMM under Wine, in the VM, through the USB MIDI interface"
     bash "$top/scripts/setup.sh" vm
-    [ -x "$top/build/trackpod-sim" ] || bash "$top/scripts/build.sh" build >/dev/null
+    [ -x "$top/build/trackpod-sim" ] || bash "$top/scripts/build.sh" >/dev/null
     if bash "$top/scripts/e2e.sh" build-windows usb | sed 's/^/    /'; then status=0; else status=$?; fi
     check "the end-to-end suite with tpmidi01.exe over WinMM under Wine" test "$status" -eq 0
 }
@@ -161,7 +158,6 @@ libcxx() {
     local flags=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
                  -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++
                  -DCMAKE_SHARED_LINKER_FLAGS=-stdlib=libc++)
-    export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
     # Shared: a static RtMidi would not carry its private dependencies. No MIDI
     # system: the unit tests never reach one.
     rtmidi_source
@@ -169,11 +165,10 @@ libcxx() {
         -DRTMIDI_API_JACK=OFF -DRTMIDI_API_ALSA=OFF -DRTMIDI_BUILD_TESTING=OFF
     build_dep googletest /usr/src/googletest "$prefix" "${flags[@]}" -DBUILD_GMOCK=OFF
     step "building with clang and libc++"
-    # The benchmark library on this machine is built against libstdc++.
-    quietly "$deps/libcxx-build.log" cmake -S . -B "$build" "${flags[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTPMIDI_WERROR=ON -DTPMIDI_BUILD_BENCH=OFF
-    quietly "$deps/libcxx-build.log" cmake --build "$build" -j"$jobs"
-    unset PKG_CONFIG_LIBDIR
+    # The preset leaves out the benchmarks: the benchmark library on this machine is built
+    # against libstdc++.
+    quietly "$deps/libcxx-build.log" cmake --preset libcxx -DTPMIDI_REQUIRE_RTMIDI=ON
+    quietly "$deps/libcxx-build.log" cmake --build --preset libcxx -j"$jobs"
     check "unit tests with libc++" "$build/tests/unit_tests" --gtest_brief=1
 }
 

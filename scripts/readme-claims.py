@@ -18,7 +18,8 @@ def missing_in(claim):
         return None if claim.split("[")[0] in e2e else f"end-to-end test {claim}"
     if re.fullmatch(r"fuzz_\w+", claim):
         return None if (top / "tests/fuzz" / f"{claim}.cpp").exists() else f"fuzz target {claim}"
-    path = claim.split()[0]
+    module = re.match(r"python3 -m ([\w.]+)", claim)
+    path = module.group(1).replace(".", "/") + ".py" if module else claim.split()[0]
     if re.fullmatch(r"(tests|scripts|bench|sim|src|man|docs|packaging)/[\w./-]+", path):
         return None if (top / path).exists() else f"file {path}"
     return None

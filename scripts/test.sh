@@ -24,7 +24,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 echo "=== build"
-bash scripts/build.sh build -DTPMIDI_WERROR=ON
+bash scripts/build.sh werror
 if $quick; then
     (cd build && ctest --output-on-failure -j2)
     bash scripts/e2e.sh build jack
@@ -69,7 +69,7 @@ bash scripts/platforms.sh libcxx
 echo "--- the end-to-end suite over JACK"
 bash scripts/e2e.sh build jack
 echo "--- built with clang, under AddressSanitizer and UndefinedBehaviorSanitizer"
-CC=clang CXX=clang++ bash scripts/build.sh build-asan -DTPMIDI_SANITIZE=ON -DTPMIDI_WERROR=ON
+bash scripts/build.sh sanitized
 bash scripts/sanitizer-canary.sh build-asan past-block signed
 (cd build-asan && ctest --output-on-failure -j2)
 bash scripts/e2e.sh build-asan jack

@@ -11,6 +11,12 @@ using namespace wire;
 namespace {
 
 constexpr std::uint8_t kEnd = kEndSysEx;
+// The handheld's own sub-IDs, which the program never reads: its answer to a command,
+// and its acknowledgement of a block.
+constexpr std::uint8_t kStatusSubId = 0x7F;
+constexpr std::uint8_t kBlockAckSubId = 0x03;
+// The manufacturer ID for non-commercial use: another maker's System Exclusive.
+constexpr std::uint8_t kOtherMaker = 0x7D;
 
 bool isCommand(const Message& m) {
     return m.size() == kCommandLength && m[0] == kSysEx && m[1] == kNonRealTime &&
@@ -46,7 +52,7 @@ Message dataMessage(std::uint8_t number, const std::vector<std::uint8_t>& data) 
 }
 
 Message statusMessage(int status) {
-    return {kSysEx, kNonRealTime, kHandheldDevice, kFileDump, 0x7F, 0x00, 0x00,
+    return {kSysEx, kNonRealTime, kHandheldDevice, kFileDump, kStatusSubId, 0x00, 0x00,
             static_cast<std::uint8_t>(status), 0x00, kEnd};
 }
 
@@ -77,10 +83,12 @@ Message byteMessage(std::uint8_t number, std::uint8_t value) {
 
 Message strayMessage(const std::string& kind) {
     if (kind == "channel") return {0x90, 0x3C, 0x40};
-    if (kind == "short") return {0xF0, 0x7E, 0xF7};
-    if (kind == "sysex") return {0xF0, 0x7D, 0x00, 0x01, 0x02, 0x7F, 0x01, 0x02, 0x03, 0x04, 0xF7};
+    if (kind == "short") return {kSysEx, kNonRealTime, kEnd};
+    if (kind == "sysex") return {kSysEx, kOtherMaker, 0x00, 0x01, 0x02, 0x7F, 0x01, 0x02, 0x03, 0x04, kEnd};
     if (kind == "identity") {
-        return {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x41, 0x00, 0x00, 0x19, 0x00, 0x01, 0x00, 0x00, 0xF7};
+        // To every device (7F), general information (06), identity reply (02), a maker
+        // (41), its family, model and version.
+        return {kSysEx, kNonRealTime, 0x7F, 0x06, 0x02, 0x41, 0x00, 0x00, 0x19, 0x00, 0x01, 0x00, 0x00, kEnd};
     }
     throw std::invalid_argument("unknown stray kind: " + kind);
 }
@@ -132,6 +140,7 @@ void Handheld::answerCommand(const Message& m) {
     if (letter == kLetterBegin && !request) {
         ++beginUploads_;
         uploaded_.clear();
+        multiboot_ = false;
         return;  // an upload announcement is never answered
     }
     if (letter == kLetterBegin) status = kStatusReady;
@@ -181,10 +190,12 @@ void Handheld::answerData(const Message& m) {
                        (std::uint32_t(payload[4 * w + 2]) << 8) | payload[4 * w + 3];
         }
         gba_.block(words);
-        answer = {kSysEx, kNonRealTime, kDataDevice, kFileDump, 0x03, number, kEnd};
+        answer = {kSysEx, kNonRealTime, kDataDevice, kFileDump, kBlockAckSubId, number, kEnd};
     } else {
         return;
     }
+    bytesUploaded_ += payload.size();
+    multiboot_ = payload.size() != 1;
 
     Fault fault = Fault::None;
     if (config_.faultEvery != 0 && dataPackets_ % config_.faultEvery == 0 &&
@@ -207,7 +218,7 @@ void Handheld::answerData(const Message& m) {
             break;
         case Fault::Channel: emit(strayMessage("channel")); break;
         case Fault::UnrelatedSysEx:
-            emit({kSysEx, 0x7D, 0x00, 0x01, 0x02, otherNumber, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+            emit({kSysEx, kOtherMaker, 0x00, 0x01, 0x02, otherNumber, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
                   kEnd});
             break;
         case Fault::None:
@@ -220,7 +231,7 @@ void Handheld::answerData(const Message& m) {
 
 std::string Handheld::summary() const {
     std::ostringstream text;
-    text << received_.size() << " messages received, " << dataPackets_ << " data packets, "
-         << uploaded_.size() << " bytes uploaded, " << faultsInjected_ << " faults injected";
+    text << received_.size() << " messages received, " << dataPackets_ << " data packets, " << beginUploads_
+         << " uploads of " << bytesUploaded_ << " bytes in all, " << faultsInjected_ << " faults injected";
     return text.str();
 }

@@ -62,7 +62,8 @@ public:
     void queue(const Message& message) { outbox_.push_back({message, false}); }
 
     const std::vector<Message>& received() const { return received_; }
-    const std::vector<std::uint8_t>& uploaded() const { return uploaded_; }
+    // What the last upload delivered: its bytes, or for a multiboot the console's image.
+    const std::vector<std::uint8_t>& uploaded() const { return multiboot_ ? gba_.image() : uploaded_; }
     unsigned dataPackets() const { return dataPackets_; }
     unsigned beginUploads() const { return beginUploads_; }
     const GbaModel& gba() const { return gba_; }
@@ -79,6 +80,8 @@ private:
     std::vector<std::uint8_t> uploaded_;
     unsigned dataPackets_ = 0;
     unsigned beginUploads_ = 0;
+    bool multiboot_ = false;               // the last upload went by words and blocks
+    std::size_t bytesUploaded_ = 0;        // over every upload
     unsigned faultsInjected_ = 0;
     Message lastAnswer_;
     GbaModel gba_;

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "app/rtmidi_binding.h"
+#include "midi/rtmidi_binding.h"
 #include "handheld.h"
 #include "platform/platform.h"
 #include "rawmidi.h"
@@ -50,7 +50,8 @@ const char* kHelp =
     "SIGTERM), then writes what it was asked to save and a summary.\n"
     "\n"
     "  --bank FILE        send FILE, one message per byte, when asked for a bank\n"
-    "  --save FILE        on exit, write the bytes of the last byte-by-byte upload\n"
+    "  --save FILE        on exit, write what the last upload delivered: its bytes,\n"
+    "                     or for a multiboot the console's image\n"
     "  --gba-save FILE    on exit, write the Game Boy Advance's decrypted image\n"
     "  --log FILE         write every message received, in hex, one per line\n"
     "  --pace-us N        pause between the messages of a bank (default 3520: a\n"
@@ -175,6 +176,7 @@ void parse(const std::vector<std::string>& args, Options& o) {
 
 // What a run served, for the summary.
 struct Served {
+    bool ready = false;  // its ports were open
     unsigned streamed = 0;
     std::chrono::steady_clock::time_point firstPacket, lastPacket;
 };
@@ -204,8 +206,11 @@ void serve(const Message& message, Handheld& handheld, const Options& options, s
 // The handheld on virtual ports of the MIDI library's own system.
 int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
     Inbox inbox;
-    RtMidiOut* out = nullptr;
-    RtMidiIn* in = nullptr;
+    RtMidiPtr<RtMidiOut> out;
+    RtMidiPtr<RtMidiIn> in;
+    // The ports' own names begin with the client's too: WinMM (Wine's driver over ALSA)
+    // shows a port's name without its client's.
+    const std::string toHandheld = options.name + " to-handheld", fromHandheld = options.name + " from-handheld";
     try {
         out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, options.name + " out");
         in = createRtMidi<RtMidiIn>(out->getCurrentApi(), options.name + " in", kInputQueueLimit);
@@ -215,45 +220,50 @@ int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream&
         // warns: fail at once instead of serving nothing.
         throwLibraryErrors(*in);
         throwLibraryErrors(*out);
-        // The ports' own names begin with the client's too: WinMM (Wine's driver over
-        // ALSA) shows a port's name without its client's.
-        in->openVirtualPort(options.name + " to-handheld");
-        out->openVirtualPort(options.name + " from-handheld");
+        in->openVirtualPort(toHandheld);
+        out->openVirtualPort(fromHandheld);
         in->setErrorCallback(nullptr, nullptr);
         out->setErrorCallback(nullptr, nullptr);
     } catch (const RtMidiError& e) {
         std::cerr << "trackpod-sim: cannot open virtual MIDI ports: " << e.getMessage() << "\n";
-        deleteRtMidi(out);
-        deleteRtMidi(in);
         return 1;
     }
-    std::cout << "trackpod-sim ready on " << RtMidi::getApiDisplayName(out->getCurrentApi())
-              << std::endl;
+    served.ready = true;
+    std::cout << "trackpod-sim ready on " << RtMidi::getApiDisplayName(out->getCurrentApi()) << ": \""
+              << toHandheld << "\" in, \"" << fromHandheld << "\" out" << std::endl;
+    int status = 0;
     Message message;
-    while (!stopRequested) {
-        {
-            std::unique_lock<std::mutex> lock(inbox.mutex);
-            inbox.ready.wait_for(lock, std::chrono::milliseconds(50),
-                                 [&] { return !inbox.messages.empty(); });
-            if (inbox.messages.empty()) continue;
-            message.swap(inbox.messages.front());
-            inbox.messages.pop_front();
+    try {
+        while (!stopRequested) {
+            {
+                std::unique_lock<std::mutex> lock(inbox.mutex);
+                inbox.ready.wait_for(lock, std::chrono::milliseconds(50),
+                                     [&] { return !inbox.messages.empty(); });
+                if (inbox.messages.empty()) continue;
+                message.swap(inbox.messages.front());
+                inbox.messages.pop_front();
+            }
+            serve(message, handheld, options, log, served, [&](const Message& m) { out->sendMessage(&m); });
         }
-        serve(message, handheld, options, log, served,
-              [&](const Message& m) { out->sendMessage(&m); });
+    } catch (const RtMidiError& e) {
+        std::cerr << "trackpod-sim: the MIDI system failed: " << e.getMessage() << "\n";
+        status = 1;
     }
+    // The callback off before its object goes; then the input, then the output, as the
+    // simulator has always closed them.
     in->cancelCallback();
-    deleteRtMidi(in);
-    deleteRtMidi(out);
-    return 0;
+    in.reset();
+    out.reset();
+    return status;
 }
 
 // The handheld behind a MIDI interface: the byte stream of a raw MIDI device.
 int serveRawMidi(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
     try {
         RawMidi cable(options.rawDevice, options.cablePace);
-        std::cout << "trackpod-sim ready on " << options.rawDevice
-                  << (options.cablePace ? " at cable pace" : "") << std::endl;
+        served.ready = true;
+        std::cout << "trackpod-sim ready on " << options.rawDevice << (options.cablePace ? " at cable pace" : "")
+                  << std::endl;
         Message message;
         while (!stopRequested) {
             if (cable.next(message, std::chrono::milliseconds(50))) {
@@ -286,7 +296,8 @@ int main(int argc, char** argv) {
     Served served;
     const int status = options.rawDevice.empty() ? serveVirtualPorts(handheld, options, log, served)
                                                  : serveRawMidi(handheld, options, log, served);
-    if (status != 0) return status;
+    if (!served.ready) return status;
+    // What was served is saved and summed up however serving ended.
 
     if (!options.save.empty() && !writeFile(options.save, handheld.uploaded())) {
         std::cerr << "trackpod-sim: cannot write " << options.save << "\n";
@@ -304,5 +315,5 @@ int main(int argc, char** argv) {
     if (handheld.gba().blocksReceived() > 0) {
         std::cout << "trackpod-sim: " << handheld.gba().verdict() << "\n";
     }
-    return 0;
+    return status;
 }

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "app/rtmidi_binding.h"
+#include "midi/rtmidi_binding.h"
 
 TEST(DropWatch, NotesRtMidisWordOfADropAndKeepsItOffTheConsole) {
     std::stringbuf console;

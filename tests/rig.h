@@ -2,7 +2,6 @@
 // console and events recorded, and scratch files under UTF-8 names.
 #pragma once
 
-#include <RtMidi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,7 +50,7 @@ struct Rig {
         events.push_back(event);
     }
     static void failIf(bool fails, const char* what) {
-        if (fails) throw RtMidiError(what, RtMidiError::DRIVER_ERROR);
+        if (fails) throw MidiFailure(what);
     }
 
     explicit Rig(HandheldConfig c = {}, const std::string& input = "\n")

@@ -12,6 +12,13 @@ std::optional<unsigned> pickPortByName(const std::vector<std::string>& names) {
     return chosen;
 }
 
+namespace {
+
+enum class PortAnswer { Number, NotNumber, EndOfInput };
+
+// Reads one answer line from the prompt. A number (optionally signed; negative values
+// wrap as an unsigned read does, values too large saturate) fills `number`; the rest
+// of the line is always consumed.
 PortAnswer readPortAnswer(std::istream& in, std::uint32_t& number) {
     std::string line;
     if (!std::getline(in, line)) return PortAnswer::EndOfInput;
@@ -34,6 +41,8 @@ PortAnswer readPortAnswer(std::istream& in, std::uint32_t& number) {
     if (negative) number = static_cast<std::uint32_t>(0u - number);
     return PortAnswer::Number;
 }
+
+}  // namespace
 
 bool choosePort(ProgramState& st, Direction direction) {
     const bool input = direction == Direction::Input;

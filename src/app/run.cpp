@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "app/ports.h"
-#include <RtMidi.h>
 #include "app/send.h"
 #include "link/commands.h"
 #include "transfer/receive.h"
@@ -17,13 +16,13 @@ using Arguments = std::vector<std::string>;
 const char* fileArgument(const Arguments& args) { return args.size() >= 3 ? args[2].c_str() : nullptr; }
 
 void switchMidiWithDelay(ProgramState& st, const Arguments& args, bool permanent) {
-    st.delay = args.size() == 3 ? parseDelay(args[2]) : kDefaultDelay;
+    st.delay = args.size() == 3 ? parseDelay(args[2]) : wire::kDefaultDelay;
     switchMidi(st, permanent);
 }
 
 void printVersion(ProgramState& st, const Arguments&) { writeLine(st, "tpmidi01 " TPMIDI_VERSION); }
 
-void printUsageFor(ProgramState& st, const Arguments&) { printUsage(st); }
+void printUsage(ProgramState& st, const Arguments& = {});
 
 struct Option {
     const char* name;
@@ -49,10 +48,23 @@ const Option kOptions[] = {
     {"-MIDIRECEIVE", nullptr, true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, true); }},
     {"-getmidi", nullptr, true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, false); }},
     {"-GETMIDI", nullptr, true, [](ProgramState& st, const Arguments&) { switchMidiReceive(st, true); }},
-    {"-h", nullptr, false, printUsageFor},
-    {"--help", nullptr, false, printUsageFor},
+    {"-h", nullptr, false, printUsage},
+    {"--help", nullptr, false, printUsage},
     {"--version", nullptr, false, printVersion},
 };
+
+void printUsage(ProgramState& st, const Arguments&) {
+    *st.out << "\nuseage:\ntpmidi01 -parameter filename\n\n"
+            << "available parameters:\n\n";
+    for (const Option& option : kOptions) {
+        if (option.usage) *st.out << option.usage << '\n';
+    }
+    *st.out << "\nFor <delay> use values between 16 and 50. Default is 26.\n\n"
+            << "-MIDI, -MIDIRECEIVE and -SYNC (in caps) sets the respective mode as default\n\n"
+            << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
+               "trackpod 2.5 files.\n\n";
+    st.out->flush();
+}
 
 const Option* findOption(const Arguments& args) {
     if (args.size() < 2) return nullptr;
@@ -63,8 +75,8 @@ const Option* findOption(const Arguments& args) {
 }
 
 // The "error" line on the console, and the library's reason on the error stream.
-void reportLibraryError(ProgramState& st, const RtMidiError& error) {
-    *st.err << "tpmidi01: " << error.getMessage() << '\n';
+void reportLibraryError(ProgramState& st, const MidiFailure& error) {
+    *st.err << "tpmidi01: " << error.what() << '\n';
     st.err->flush();
     writeLine(st, "error");
 }
@@ -75,7 +87,7 @@ void reportLibraryError(ProgramState& st, const RtMidiError& error) {
 void runWithObjects(ProgramState& st, const Arguments& args, const Option* option) {
     try {
         if (!choosePort(st, Direction::Input) || !choosePort(st, Direction::Output)) return;
-    } catch (const RtMidiError& error) {
+    } catch (const MidiFailure& error) {
         reportLibraryError(st, error);
         return;
     }
@@ -89,7 +101,7 @@ void runWithObjects(ProgramState& st, const Arguments& args, const Option* optio
         } else {
             *st.err << "tpmidi01: unknown option \"" << args[1] << "\"; run tpmidi01 --help for the options\n";
         }
-    } catch (const RtMidiError& error) {
+    } catch (const MidiFailure& error) {
         writeLine(st, "");
         reportLibraryError(st, error);
         return;
@@ -98,19 +110,6 @@ void runWithObjects(ProgramState& st, const Arguments& args, const Option* optio
 }
 
 }  // namespace
-
-void printUsage(ProgramState& st) {
-    *st.out << "\nuseage:\ntpmidi01 -parameter filename\n\n"
-            << "available parameters:\n\n";
-    for (const Option& option : kOptions) {
-        if (option.usage) *st.out << option.usage << '\n';
-    }
-    *st.out << "\nFor <delay> use values between 16 and 50. Default is 26.\n\n"
-            << "-MIDI, -MIDIRECEIVE and -SYNC (in caps) sets the respective mode as default\n\n"
-            << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
-               "trackpod 2.5 files.\n\n";
-    st.out->flush();
-}
 
 std::uint8_t parseDelay(const std::string& text) {
     std::size_t i = 0;
@@ -137,7 +136,7 @@ int runProgram(ProgramState& st, const std::vector<std::string>& args) {
     try {
         st.midi.create();
         runWithObjects(st, args, option);
-    } catch (const RtMidiError& error) {
+    } catch (const MidiFailure& error) {
         reportLibraryError(st, error);
     }
     if (!st.closingNote.empty()) *st.err << st.closingNote << std::endl;

@@ -6,8 +6,6 @@
 
 #include "link/state.h"
 
-void printUsage(ProgramState& st);
-
 // The delay byte of "-midi"/"-MIDI": the argument read as a signed 32-bit decimal
 // (leading space skipped, optional sign, digits up to the first other character,
 // clamped to the 32-bit range), low 8 bits kept.

@@ -8,16 +8,27 @@
 #include "transfer/multiboot.h"
 #include "transfer/upload.h"
 
+namespace {
+
+// A file's kind is told by its first byte alone, whatever its name.
+enum class FileKind { GameBoyRom, GbaRom, Bank25, Bank16, Other };
+constexpr std::uint8_t kFirstOfGameBoyRom = 0xC9;
+constexpr std::uint8_t kFirstOfGbaRom = 0x2E;
+constexpr std::uint8_t kFirstOfBank25 = 0x24;
+constexpr std::uint8_t kFirstOfBank16 = 0xAB;
+
 FileKind kindOf(std::uint8_t firstByte) {
     switch (firstByte) {
-        case 0xC9: return FileKind::GameBoyRom;
-        case 0x2E: return FileKind::GbaRom;
-        case 0x24: return FileKind::Bank25;
-        case 0xAB: return FileKind::Bank16;
+        case kFirstOfGameBoyRom: return FileKind::GameBoyRom;
+        case kFirstOfGbaRom: return FileKind::GbaRom;
+        case kFirstOfBank25: return FileKind::Bank25;
+        case kFirstOfBank16: return FileKind::Bank16;
         default: return FileKind::Other;
     }
 }
 
+// Reads at most 262144 bytes of the file into the file buffer and sets the data
+// length. False when there is no name or the file cannot be opened or read.
 bool loadFile(ProgramState& st, const char* fileName) {
     if (fileName == nullptr) return false;
     // Read into a scratch buffer first: a file that opens but cannot be read (a
@@ -30,6 +41,8 @@ bool loadFile(ProgramState& st, const char* fileName) {
     return true;
 }
 
+}  // namespace
+
 void sendFile(ProgramState& st, const char* fileName) {
     if (!loadFile(st, fileName)) {
         if (fileName == nullptr || *fileName == '\0') {
@@ -40,9 +53,9 @@ void sendFile(ProgramState& st, const char* fileName) {
         writeLine(st, "file not found");
         return;
     }
-    pause(st, wire::kCommandPauseMs);
+    pause(st, kCommandPauseMs);
     sendCommand(st, Command::BeginUpload);
-    pause(st, wire::kCommandPauseMs);
+    pause(st, kCommandPauseMs);
 
     const std::string name = fileName;
     switch (kindOf(st.fileBuffer[0])) {

@@ -15,9 +15,12 @@ enum class Command {
     BeginReceive,
 };
 
+// The pause around commands, in milliseconds: the handheld switches modes.
+constexpr unsigned kCommandPauseMs = 500;
+
 // Builds the command in outMessage, sends it and empties outMessage. The delay is
 // used by Midi and MidiPermanent only.
-void sendCommand(ProgramState& st, Command command, std::uint8_t delay = kDefaultDelay);
+void sendCommand(ProgramState& st, Command command, std::uint8_t delay = wire::kDefaultDelay);
 
 // Polls until a non-empty message is in inMessage.
 void waitForFirstMessage(ProgramState& st);

@@ -65,21 +65,12 @@ constexpr std::uint8_t kStatusSync = 4;   // sync mode on
 constexpr std::uint8_t kStatusMidi = 0;   // MIDI mode on
 constexpr std::uint8_t kStatusReady = 6;  // MIDI receive on, or a bank about to come
 
-// --- Pauses (milliseconds) and limits
-constexpr unsigned kCommandPauseMs = 500;  // around commands: the handheld switches modes
-// Before every 128th byte of a paced upload: the handheld stores what it was sent.
-constexpr unsigned kPacedBlock = 128;
-constexpr unsigned kPacedPauseMs = 30;
-// Empty polls after the latest byte that end a receive: only silence marks the end.
-constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29
-
 // --- GBA multiboot, normal mode with 32-bit transfers, each word in one data packet
 namespace multiboot {
 constexpr std::uint32_t kImageSize = 0x40000;     // always the whole file buffer
 constexpr std::uint32_t kHeaderSize = 0xC0;       // sent in the clear, as 96 halfwords
 constexpr std::uint32_t kWaitCommand = 0x6202;    // "is a console there?"
 constexpr std::uint32_t kWaitAnswer = 0x72026202;  // "yes, in normal mode"
-constexpr unsigned kWaitPauseMs = 63;               // between tries while it is not
 constexpr std::uint32_t kHeaderCommand = 0x6102;
 constexpr std::uint32_t kHeaderDone = 0x6200;
 constexpr std::uint32_t kClientQuery = 0x63D1;    // answers the client byte cc
@@ -91,8 +82,6 @@ constexpr std::uint32_t kLengthOffset = kHeaderSize + 4 * 0x34;
 constexpr std::uint32_t kEndQuery = 0x65;
 constexpr std::uint32_t kEndReady = 0x00750065;
 constexpr std::uint32_t kEndNotReady = 0x00740065;
-// Further 0x65 queries allowed after the first: the console confirms within a few.
-constexpr std::uint32_t kEndBudget = 1024;
 constexpr std::uint32_t kChecksumCommand = 0x66;
 constexpr std::uint32_t kChecksumAnswer = 0x00750066;
 constexpr std::uint32_t kClosingWord = 0;

@@ -19,6 +19,11 @@ std::uint32_t multibootSeed(std::uint8_t clientByte) {
 
 namespace {
 
+// Between tries while the console is not waiting for a transfer, in milliseconds.
+constexpr unsigned kWaitPauseMs = 63;
+// Further 0x65 queries allowed after the first: the console confirms within a few.
+constexpr std::uint32_t kEndBudget = 1024;
+
 std::uint32_t wordAt(const Bytes& image, std::uint32_t offset) {
     return std::uint32_t(image[offset]) | (std::uint32_t(image[offset + 1]) << 8) |
            (std::uint32_t(image[offset + 2]) << 16) | (std::uint32_t(image[offset + 3]) << 24);

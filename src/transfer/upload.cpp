@@ -4,19 +4,24 @@
 
 namespace {
 
+// Before every 128th byte of a paced upload: the handheld stores what it was sent.
+constexpr unsigned kPacedBlock = 128;
+constexpr unsigned kPacedPauseMs = 30;
+
 void writeProgress(ProgramState& st, std::uint32_t index) {
     *st.out << (index >> 10) << "k of " << (st.dataLength >> 10) << "k sent";
     st.out->flush();
     *st.out << '\r';
 }
 
-}  // namespace
-
+// Reads the one character that stands for the Enter key, after flushing the prompt.
 void waitForEnter(ProgramState& st) {
     st.out->flush();
     st.in->get();
     st.in->clear();
 }
+
+}  // namespace
 
 void uploadBank25(ProgramState& st) {
     writeLine(st, "In trackpod, select the bank to overwrite,");
@@ -37,7 +42,7 @@ void uploadBank25(ProgramState& st) {
 void uploadPaced(ProgramState& st) {
     waitForEnter(st);
     for (std::uint32_t i = 0; i < st.dataLength; ++i) {
-        if (i % wire::kPacedBlock == 0) pause(st, wire::kPacedPauseMs);
+        if (i % kPacedBlock == 0) pause(st, kPacedPauseMs);
         exchangeByte(st, st.fileBuffer[i]);
         if (i % 1024 == 0) writeProgress(st, i);
     }

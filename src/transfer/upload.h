@@ -3,9 +3,6 @@
 
 #include "link/state.h"
 
-// Reads the one character that stands for the Enter key, after flushing the prompt.
-void waitForEnter(ProgramState& st);
-
 // trackpod 2.5 banks: own instructions, Enter, the bytes back to back.
 void uploadBank25(ProgramState& st);
 

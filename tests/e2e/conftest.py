@@ -21,11 +21,11 @@ def pytest_runtest_setup(item):
 @pytest.fixture(scope="session")
 def transport(tmp_path_factory):
     binary = lambda variable, default: Path(os.environ.get(variable) or harness.TOP / "build" / default)  # noqa
-    t = harness.Transport(binary("TPMIDI", "tpmidi01").resolve(), binary("TRACKPOD_SIM", "trackpod-sim").resolve(),
-                          tmp_path_factory.mktemp("midi"))
-    t.start()
-    yield t
-    t.stop()
+    session = harness.session(os.environ.get("E2E_TRANSPORT", "jack"), binary("TPMIDI", "tpmidi01").resolve(),
+                              binary("TRACKPOD_SIM", "trackpod-sim").resolve(), tmp_path_factory.mktemp("midi"))
+    session.start()
+    yield session
+    session.stop()
 
 
 @pytest.fixture
@@ -42,4 +42,3 @@ def sim(transport, tmp_path):
     for s in started:
         s.stop()
         assert not harness.SANITIZER_REPORT.search(s.err()), "sanitizer report from trackpod-sim:\n" + s.err()
-

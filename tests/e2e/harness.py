@@ -1,12 +1,17 @@
 """The real tpmidi01 against the simulator program over a real MIDI system, in plain Python
-so that scripts can use it too. E2E_TRANSPORT: jack (a private JACK server, the default),
-alsa (the ALSA sequencer, in scripts/vm-run's guest) or usb (there, through its USB MIDI
-interface). A TPMIDI ending in .exe runs under Wine, whose WinMM maps ALSA's ports."""
+so that scripts can use it too (python3 -m scripts.NAME, from the top of the project).
+
+A session joins three things: a MIDI system (Jack, AlsaSequencer or UsbInterface: each
+starts and stops, plugs and unplugs the handheld's interface where it has one, and names
+the handheld's ports), a way to run a program (Native, or UnderWine for a TPMIDI ending in
+.exe, whose WinMM maps ALSA's ports), and a work folder. Nothing here changes the
+environment of the process that uses it: what a program needs is handed to it alone."""
 
 import contextlib
 import itertools
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -21,7 +26,6 @@ RUN_LIMIT_S = 900  # a guard against a hang: an emulated receive's silence alone
 PROMPT = "Please choose a port number: "
 GADGET = Path("/sys/kernel/config/usb_gadget/trackpod")
 CARDS = Path("/proc/asound/cards")
-_runs = itertools.count()
 
 
 def wait_until(predicate, seconds, step=0.05):
@@ -34,7 +38,7 @@ def wait_until(predicate, seconds, step=0.05):
 class Process:
     """A program with its output in files (under Wine, helpers that outlive it inherit the
     output, so a pipe would not end with it). stdin: the text typed, then closed unless
-    keep_open; None: no input at all."""
+    keep_open; None: no input at all. env: variables to set for it."""
 
     def __init__(self, command, work, name, stdin=None, keep_open=False, env=None):
         self.paths = Path(work, name + ".out"), Path(work, name + ".err")
@@ -87,10 +91,10 @@ class Process:
         return self.out()
 
 
-def start_simulator(binary, work, args):
+def start_simulator(binary, work, args, env=None):
     """Waited for until it says its ports are open, not by asking the MIDI system: every
     short-lived client can leave a synchronous JACK server dropping the next one's messages."""
-    sim = Process([binary, *args], work, "sim", stdin="")
+    sim = Process([binary, *args], work, "sim", stdin="", env=env)
     wait_until(lambda: " ready on " in sim.out() or not sim.running(), 10)
     if " ready on " not in sim.out():
         sim.stop()
@@ -98,129 +102,223 @@ def start_simulator(binary, work, args):
     return sim
 
 
-# out: standard output, the numbers that ALSA and WinMM add to the names opened taken out
-Run = namedtuple("Run", "out err status")
-
-
-class Transport:
-    def __init__(self, tpmidi, sim, work, name=None):
-        self.tpmidi, self.sim_binary, self.work = Path(tpmidi), Path(sim), Path(work)
-        self.name = name or os.environ.get("E2E_TRANSPORT", "jack")
-        self.wine = self.tpmidi.suffix == ".exe"
-        self.command = [WINE, str(self.work / self.tpmidi.name)] if self.wine else [str(self.tpmidi)]
-        self.jackd = None
+# --- The MIDI systems.
+class MidiSystem:
+    # The handheld's ports as RtMidi on Linux names them, for input and for output: the
+    # simulator's virtual ports.
+    ports = ("trackpod-sim out:trackpod-sim from-handheld", "trackpod-sim in:trackpod-sim to-handheld")
+    numbered = True  # ALSA adds client and port numbers to the names, WinMM a device number
+    env = {}
 
     def start(self):
-        if self.name == "jack" and not self.wine:
-            self.start_jack()
-        elif self.name not in ("alsa", "usb") or not os.path.exists("/dev/snd/seq"):
-            raise RuntimeError(f"E2E_TRANSPORT={self.name}: jack here, alsa or usb in the VM")
-        self.plug()
-        if self.wine:
-            self.wine_setup(self.tpmidi)
+        pass
 
     def stop(self):
-        if self.jackd:
-            self.jackd.stop()
-        self.unplug()
-        if self.wine:
-            subprocess.run([WINE.replace("wine64", "wineserver"), "-k"], capture_output=True)
+        pass
 
-    def start_jack(self):
-        """Short periods: an exchange takes well under a millisecond. -S: without it messages
-        get lost when both cores are busy. -t 200: a client that misses the default two periods
-        (0.7 ms) to finish a cycle or to close leaves the server dropping messages; 200 ms
-        still drops a killed client within about 4 s."""
-        os.environ.update(JACK_DEFAULT_SERVER=f"tpmidi-{os.getpid()}", JACK_NO_AUDIO_RESERVATION="1")
-        self.jackd = Process(["jackd", "-S", "-t", "200", "-n", os.environ["JACK_DEFAULT_SERVER"],
-                              "-d", "dummy", "-r", "48000", "-p", "16"], self.work, f"jackd{next(_runs)}", stdin="")
-        if subprocess.run(["jack_wait", "-w", "-t", "20"], capture_output=True).returncode != 0:
-            raise RuntimeError("the JACK server did not start")
-
-    def restart(self):
-        """A fresh JACK server after a client was killed without closing, which can leave it
-        dropping messages; a USB interface plugged out and in, dropping what it still held."""
-        if self.jackd:
-            self.stop()
-            self.start_jack()
-        elif self.name == "usb":
-            self.unplug()
-            self.plug()
-
-    def wine_setup(self, *programs):
-        """One Wine server for every run (each start costs seconds in the VM); the programs
-        copied to the guest's tmpfs: Wine cannot map an image from 9p."""
-        os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
-        os.environ.setdefault("WINEPREFIX", str(self.tpmidi.parent / "wine"))
-        for program in programs:
-            Path(self.work, Path(program).name).write_bytes(Path(program).read_bytes())
-        subprocess.run([WINE.replace("wine64", "wineserver"), "-p"], check=True)
-
-    # --- the USB interface: the gadget bound to its controller, or not; nothing on other transports
-    @property
-    def raw_device(self):  # the gadget's side; its card ("gadget") is renumbered at each plug
-        if self.name == "usb":
-            return "/dev/snd/midiC%sD0" % os.readlink("/proc/asound/gadget").removeprefix("card")
-        return None
+    def plug(self):
+        pass
 
     def unplug(self):
-        if self.name == "usb" and (GADGET / "UDC").read_text().strip():
+        pass
+
+    def restart(self):
+        self.stop()
+        self.start()
+
+    def simulator_args(self):
+        return ()
+
+
+class Jack(MidiSystem):
+    """A private JACK server. Short periods: an exchange takes well under a millisecond. -S:
+    without it messages get lost when both cores are busy. -t 200: a client that misses the
+    default two periods (0.7 ms) to finish a cycle or to close leaves the server dropping
+    messages; 200 ms still drops a killed client within about 4 s."""
+
+    name, numbered = "jack", False
+
+    def __init__(self, work):
+        self.work, self.server, self.starts = work, None, itertools.count()
+        self.env = {"JACK_DEFAULT_SERVER": f"tpmidi-{os.getpid()}", "JACK_NO_AUDIO_RESERVATION": "1"}
+
+    def start(self):
+        self.server = Process(["jackd", "-S", "-t", "200", "-n", self.env["JACK_DEFAULT_SERVER"], "-d", "dummy",
+                               "-r", "48000", "-p", "16"], self.work, f"jackd{next(self.starts)}", "", env=self.env)
+        if subprocess.run(["jack_wait", "-w", "-t", "20"], capture_output=True, env={**os.environ, **self.env}).returncode:
+            raise RuntimeError("the JACK server did not start: " + self.server.err())
+
+    def stop(self):
+        self.server.stop()
+
+
+class AlsaSequencer(MidiSystem):
+    """The ALSA sequencer of scripts/vm-run's guest, the simulator on its virtual ports."""
+
+    name = "alsa"
+
+    def start(self):
+        if not os.path.exists("/dev/snd/seq"):
+            raise RuntimeError("no ALSA sequencer here: E2E_TRANSPORT=alsa runs in scripts/vm-run's VM")
+
+
+class UsbInterface(MidiSystem):
+    """The USB MIDI interface of scripts/vm-run's guest, plugged in while started: the
+    gadget bound to its controller; the simulator serves its far side's byte stream."""
+
+    name = "usb"
+    ports = ("trackpod MIDI:trackpod MIDI MIDI 1",) * 2
+
+    def start(self):
+        if not GADGET.exists():
+            raise RuntimeError("no USB gadget here: E2E_TRANSPORT=usb runs in scripts/vm-run's VM")
+        self.plug()
+
+    def stop(self):
+        self.unplug()
+
+    def raw_device(self):  # the gadget's side; its card ("gadget") is renumbered at each plug
+        return "/dev/snd/midiC%sD0" % os.readlink("/proc/asound/gadget").removeprefix("card")
+
+    def unplug(self):
+        if (GADGET / "UDC").read_text().strip():
             (GADGET / "UDC").write_text("\n")
             assert wait_until(lambda: "trackpod MIDI" not in CARDS.read_text(), 10)
 
     def plug(self):
-        if self.name == "usb" and not (GADGET / "UDC").read_text().strip():
+        if not (GADGET / "UDC").read_text().strip():
             (GADGET / "UDC").write_text("dummy_udc.0\n")
             assert wait_until(lambda: "trackpod MIDI" in CARDS.read_text() and os.path.exists(
-                "/proc/asound/gadget") and os.path.exists(self.raw_device), 10)
+                "/proc/asound/gadget") and os.path.exists(self.raw_device()), 10)
             time.sleep(0.5)  # the sequencer's ports follow the cards
+
+    def simulator_args(self):
+        return ("--raw-midi", self.raw_device())
+
+
+# --- How a program runs.
+class Native:
+    wine, env = False, {}
+
+    def start(self, work, programs):
+        pass
+
+    def stop(self):
+        pass
+
+    def command(self, program):
+        return [str(program)]
+
+    def shown(self, port):
+        return port
+
+    def output(self, out, status):
+        return out, status
+
+
+class UnderWine:
+    """One Wine server for every run (each start costs seconds in the VM), a private prefix,
+    no Mono or Gecko installers, no debug chatter."""
+
+    wine = True
+
+    def __init__(self, prefix, work):
+        self.env = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", "LC_ALL": "C.UTF-8",
+                    "WINEPREFIX": str(prefix)}
+        self.work = Path(work)
+
+    def start(self, work, programs):
+        """The programs copied to the work folder: Wine cannot map an image from 9p."""
+        for program in programs:
+            shutil.copy(program, self.work)
+        subprocess.run([WINE.replace("wine64", "wineserver"), "-p"], check=True, env={**os.environ, **self.env})
+
+    def stop(self):
+        subprocess.run([WINE.replace("wine64", "wineserver"), "-k"], capture_output=True, env={**os.environ, **self.env})
+
+    def command(self, program):
+        return [WINE, str(self.work / Path(program).name)]
+
+    def shown(self, port):  # WinMM shows a port's name without its client's
+        return port.split(":", 1)[-1]
+
+    def output(self, out, status):
+        # msvcrt's console writes "\n" as "\r\n". Wine's WinMM ends every process that used
+        # it with SIGSEGV after its last line (test_wines_crash_at_exit shows it): such a
+        # run counts as status 0.
+        out = out.replace("\r\n", "\n")
+        return out, 0 if status == 139 and out.endswith("\n") else status
+
+
+# out: standard output, the numbers that ALSA and WinMM add to the names opened taken out
+Run = namedtuple("Run", "out err status")
+
+
+class Session:
+    def __init__(self, tpmidi, sim, work, system, runner):
+        self.tpmidi, self.sim_binary, self.work = Path(tpmidi), Path(sim), Path(work)
+        self.system, self.runner, self.runs = system, runner, itertools.count()
+        self.name, self.wine = system.name, runner.wine
+        self.command = runner.command(self.tpmidi)
+
+    @property
+    def env(self):  # what every program started needs: the JACK server's name, Wine's settings
+        return {**self.system.env, **self.runner.env}
+
+    def start(self, *other_programs):
+        self.system.start()
+        self.runner.start(self.work, [self.tpmidi, *other_programs])
+
+    def stop(self):
+        self.system.stop()
+        self.runner.stop()
+
+    def restart(self):
+        """The MIDI system as fresh: after a program was killed without closing its ports, a
+        JACK server can drop messages; a USB interface plugged out and in drops what it held."""
+        self.system.restart()
 
     @contextlib.contextmanager
     def unplugged(self):
-        """Over USB, the interface out for a while, where its name would be found."""
-        self.unplug()
+        """The interface out for a while (over USB), where its name would be found."""
+        self.system.unplug()
         try:
             yield
         finally:
-            self.plug()
+            self.system.plug()
 
-    # --- the simulator and the program
     def simulator(self, *args, work=None):
-        if "--name" not in args and self.raw_device:
-            args = ("--raw-midi", self.raw_device, *args)
-        return start_simulator(self.sim_binary, work or self.work, args)
+        """The simulator on the system's far side, unless given a --name of its own."""
+        args = args if "--name" in args else (*self.system.simulator_args(), *args)
+        return start_simulator(self.sim_binary, work or self.work, args, self.system.env)
 
-    def start_program(self, *args, stdin="\n", command=None, keep_open=False, env=None):
-        """Starts it (or another command) in the background; end() waits for its Run."""
-        return Process([*(command or self.command), *args], self.work, f"run{next(_runs)}", stdin, keep_open, env)
+    def start_program(self, *args, stdin="", command=None, keep_open=False, env=None):
+        """Starts it (or another command) in the background; end() waits for its Run.
+        stdin: the text typed, then closed (the waits for Enter end at once), or None for
+        no input at all; env: variables to set for it."""
+        return Process([*(command or self.command), *args], self.work, f"run{next(self.runs)}", stdin, keep_open,
+                       {**self.env, **(env or {})})
 
     def run(self, *args, stdin="", command=None, env=None):
-        """Runs it to its end; stdin: the text typed, or None for no input at all; env: variables
-        to change for it."""
+        """Runs it to its end."""
         return self.end(self.start_program(*args, stdin=stdin, command=command, env=env))
 
     def end(self, program, limit=RUN_LIMIT_S):
         program.wait(limit)
         out, err, status = program.out(), program.err(), program.process.returncode
-        status = 128 - status if status < 0 else status
-        if self.wine:
-            out = out.replace("\r\n", "\n")  # msvcrt's console writes "\n" as "\r\n"
-            # Wine's WinMM ends every process that used it with SIGSEGV after its last line
-            # (test_wines_crash_at_exit shows it): such a run counts as status 0.
-            if status == 139 and out.endswith("\n"):
-                status = 0
-        if self.name != "jack":  # the numbers that ALSA and WinMM add depend on what else runs
+        out, status = self.runner.output(out, 128 - status if status < 0 else status)
+        if self.system.numbered:  # the numbers depend on what else runs
             out = re.sub(r" [0-9]+(:[0-9]+)?( opened for (in|out)put)$", r"\2", out, flags=re.M)
         assert not SANITIZER_REPORT.search(err), "sanitizer report from tpmidi01:\n" + err
-        # This machine has no ALSA sequencer: a run that finds JACK says no word of it.
-        assert self.name != "jack" or "ALSA" not in err or "tpmidi01: no MIDI system: " in err, err
+        # Without an ALSA sequencer, a run that finds a MIDI system says no word of it.
+        assert os.path.exists("/dev/snd/seq") or "ALSA" not in err or "tpmidi01: no MIDI system: " in err, err
         return Run(out, err, status)
 
     def run_at_prompt(self, *args, name="other-sim"):
         """Runs the program against a simulator started with --name, whose name does not begin
         with "trackpod", and answers each port prompt with that simulator's number in the list
         above it, in one run (under Wine each costs seconds). Returns the run and the answers."""
-        program, answers = self.start_program(*args, stdin="", keep_open=True), 0
+        program, answers = self.start_program(*args, keep_open=True), 0
         asked = lambda: program.out().count(PROMPT) > answers  # noqa: E731
         while wait_until(lambda: asked() or not program.running(), RUN_LIMIT_S) and asked():
             shown = program.out()
@@ -233,13 +331,24 @@ class Transport:
 
     def opened(self):
         """The two lines that say which ports were opened, as the program prints them."""
-        if self.name == "usb":
-            ports = [("" if self.wine else "trackpod MIDI:") + "trackpod MIDI MIDI 1"] * 2
-        else:
-            ports = ["trackpod-sim from-handheld", "trackpod-sim to-handheld"]
-            if not self.wine:
-                ports = ["trackpod-sim out:" + ports[0], "trackpod-sim in:" + ports[1]]
-        return f"\n{ports[0]} opened for input\n\n{ports[1]} opened for output\n"
+        into, out_of = map(self.runner.shown, self.system.ports)
+        return f"\n{into} opened for input\n\n{out_of} opened for output\n"
+
+
+def session(transport, tpmidi, sim, work):
+    """A session over the MIDI system named (jack, alsa or usb), running tpmidi as it is built:
+    natively, or under Wine for a .exe."""
+    system = {"jack": lambda: Jack(work), "alsa": AlsaSequencer, "usb": UsbInterface}[transport]()
+    tpmidi = Path(tpmidi)
+    runner = UnderWine(tpmidi.parent / "wine", work) if tpmidi.suffix == ".exe" else Native()
+    return Session(tpmidi, sim, work, system, runner)
+
+
+def in_the_vm(module, args, timeout=1800):
+    """Runs `python3 -m MODULE --in-vm ARGS` in scripts/vm-run's VM (right here, when this
+    already runs there), and exits with its status."""
+    sys.exit(subprocess.run(["bash", "scripts/vm-run", "--timeout", str(timeout), "python3", "-m", module, "--in-vm",
+                             *map(str, args)], cwd=TOP).returncode)
 
 
 @contextlib.contextmanager

@@ -23,7 +23,7 @@ def test_the_package(transport, tmp_path):
     subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
     for page in ("man/man1/tpmidi01.1.gz", "man/man1/trackpod-sim.1.gz", "doc/tpmidi01/README.md"):
         assert (root / "usr/share" / page).is_file(), page
-    s = start_simulator(root / "usr/bin/trackpod-sim", tmp_path, [])
+    s = start_simulator(root / "usr/bin/trackpod-sim", tmp_path, [], transport.env)
     run = transport.run(command=[root / "usr/bin/tpmidi01"])
     s.stop()
     assert "\ntpmidi01 -parameter filename\n" in run.out

@@ -41,7 +41,7 @@ def test_a_port_that_goes_away(transport, sim, tmp_path, job):
         assert program.running()
         since = time.monotonic()
         if transport.name == "usb":
-            transport.unplug()
+            transport.system.unplug()
         else:
             s.kill()
         run, waited = transport.end(program, 15), time.monotonic() - since

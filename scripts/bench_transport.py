@@ -4,8 +4,9 @@ against tpmidi01 -send of a trackpod 2.5 bank, both talking to trackpod-sim,
 alternating, several runs each. The simulator times the span from the first to the
 last data packet it answers, the same way for both.
 
-  python3 scripts/bench-transport [--alsa | --usb | --wine] [--cable-pace] [N exchanges, default 4000] [runs, default 5]
+  python3 -m scripts.bench_transport [--alsa | --usb | --wine] [--cable-pace] [N exchanges, default 4000] [runs, default 5]
 
+from the top of the project.
 Over a private JACK server; with --alsa over the ALSA sequencer inside
 scripts/vm-run's VM (emulated); with --usb there through its USB MIDI interface, the
 simulator behind it (with --cable-pace taking and sending every byte at the cable's
@@ -13,7 +14,6 @@ simulator behind it (with --cable-pace taking and sending every byte at the cabl
 (build them first with scripts/platforms.sh windows), and tpmidi01.exe also at
 Windows' default timer resolution."""
 
-import os
 import re
 import shutil
 import statistics
@@ -22,11 +22,13 @@ import sys
 import tempfile
 from pathlib import Path
 
-TOP = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(TOP / "tests" / "e2e"))
-import harness  # noqa: E402
+from tests.e2e import harness
 
+TOP = harness.TOP
 args = sys.argv[1:]
+in_vm = args[:1] == ["--in-vm"]  # run by harness.in_the_vm
+if in_vm:
+    args.pop(0)
 kind = "jack"
 if args and args[0] in ("--alsa", "--usb", "--wine"):
     kind = args.pop(0)[2:]
@@ -34,24 +36,24 @@ sim_args = [args.pop(0)] if args and args[0] == "--cable-pace" else []
 n = int(args[0]) if args else 4000
 runs = int(args[1]) if len(args) > 1 else 5
 
-if not os.environ.get("TPMIDI_IN_VM"):
+if not in_vm:
     subprocess.run(["bash", "scripts/setup.sh", "test"], cwd=TOP, check=True)
-    subprocess.run(["bash", "scripts/build.sh", "build"], cwd=TOP, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["bash", "scripts/build.sh"], cwd=TOP, check=True, stdout=subprocess.DEVNULL)
     if kind != "jack":
         subprocess.run(["bash", "scripts/setup.sh", "vm"], cwd=TOP, check=True)
-        sys.exit(subprocess.run(["bash", "scripts/vm-run", "--timeout", "3000", "python3",
-                                 "scripts/bench-transport", f"--{kind}", *sim_args, str(n), str(runs)], cwd=TOP).returncode)
+        harness.in_the_vm("scripts.bench_transport", [f"--{kind}", *sim_args, n, runs], timeout=3000)
 
 windows = TOP / "build-windows"
 work = Path(tempfile.mkdtemp(prefix="tpmidi-bench-"))
-transport = harness.Transport(windows / "tpmidi01.exe" if kind == "wine" else TOP / "build/tpmidi01",
-                              TOP / "build/trackpod-sim", work, {"jack": "jack", "usb": "usb"}.get(kind, "alsa"))
-transport.start()
+transport = harness.session({"jack": "jack", "usb": "usb"}.get(kind, "alsa"),
+                            windows / "tpmidi01.exe" if kind == "wine" else TOP / "build/tpmidi01",
+                            TOP / "build/trackpod-sim", work)
+extra = [windows / "bench/echo_client.exe", windows / "bench/tpmidi01_default_timer.exe"] if kind == "wine" else []
+transport.start(*extra)
 harness.make_file(work / "bank.tp2", 0x24, n)
 programs = {"echo client": [str(TOP / "build/bench/echo_client"), str(n)],
             "tpmidi01": [*transport.command, "-send", str(work / "bank.tp2")]}
 if kind == "wine":
-    transport.wine_setup(windows / "bench/echo_client.exe", windows / "bench/tpmidi01_default_timer.exe")
     programs["echo client"] = [harness.WINE, str(work / "echo_client.exe"), str(n)]
     programs["tpmidi01 at the default timer resolution"] = [
         harness.WINE, str(work / "tpmidi01_default_timer.exe"), "-send", str(work / "bank.tp2")]

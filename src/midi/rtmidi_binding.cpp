@@ -1,4 +1,4 @@
-#include "app/rtmidi_binding.h"
+#include "midi/rtmidi_binding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +39,29 @@ bool listed(RtMidi& object, const std::string& name) {
     }
 }
 
+// The first of the opened ports that the MIDI system no longer lists, or empty; a port
+// found gone stays gone.
+std::string missingPort(RtMidiObjects& objects) {
+    if (!objects.gone.empty()) return objects.gone;
+    for (Direction direction : {Direction::Input, Direction::Output}) {
+        const std::string& name = openedName(objects, direction);
+        if (!name.empty() && !listed(objectOf(objects, direction), name)) {
+            objects.gone = name;
+            break;
+        }
+    }
+    return objects.gone;
+}
+
+// The JACK backend of RtMidi 5.0 frees its send buffer while its process callback may
+// still read it, so the callback is given a moment after the port is closed.
+// JACK (1.9.21) announces each change of its graph to every client on a thread that
+// walks the client's ports with no lock against one being closed meanwhile, and can
+// crash the process. A change is announced a cycle after it is made (the other object's
+// client just closed, another program just ended), so those announcements are given
+// time to end before the port is closed.
+constexpr std::chrono::milliseconds kCallbackSettle{20}, kJackSettle{50};
+
 }  // namespace
 
 std::streamsize DropWatch::xsputn(const char* text, std::streamsize n) {
@@ -62,17 +85,6 @@ int DropWatch::sync() {
     return through_->pubsync();
 }
 
-std::string missingPort(RtMidiObjects& objects) {
-    if (!objects.gone.empty()) return objects.gone;
-    for (Direction direction : {Direction::Input, Direction::Output}) {
-        const std::string& name = openedName(objects, direction);
-        if (!name.empty() && !listed(objectOf(objects, direction), name)) {
-            objects.gone = name;
-            break;
-        }
-    }
-    return objects.gone;
-}
 
 std::vector<RtMidi::Api> systemsToTry(RtMidi::Api api, std::string& missing) {
     std::vector<RtMidi::Api> apis = {api};
@@ -113,8 +125,24 @@ void closeBeforeDelete(RtMidi& object, RtMidi::Api api) {
     std::this_thread::sleep_for(kCallbackSettle);
 }
 
+namespace {
+
+// The seam's function, with RtMidi's failures turned into the program's.
+template <typename F>
+auto reported(F f) {
+    return [f](auto&&... args) {
+        try {
+            return f(std::forward<decltype(args)>(args)...);
+        } catch (const RtMidiError& error) {
+            throw MidiFailure(error.getMessage());
+        }
+    };
+}
+
+}  // namespace
+
 void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
-    seam.create = [&objects] {
+    seam.create = reported([&objects] {
         std::cerr.rdbuf(&objects.watch);
         objects.out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "RtMidi Output Client");
         // The input uses the output's API, so both ports live on the same system.
@@ -128,28 +156,27 @@ void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
         throwLibraryErrors(*objects.out);
         throwLibraryErrors(*objects.in);
         objects.in->ignoreTypes(false, true, true);
-    };
+    });
     seam.destroy = [&objects] {
-        deleteRtMidi(objects.out);
-        objects.out = nullptr;
-        deleteRtMidi(objects.in);
-        objects.in = nullptr;
+        // The output first, as the program has always closed them.
+        objects.out.reset();
+        objects.in.reset();
         std::cerr.rdbuf(objects.watch.through());
     };
-    seam.portNames = [&objects](Direction direction) {
+    seam.portNames = reported([&objects](Direction direction) {
         RtMidi& object = objectOf(objects, direction);
         std::vector<std::string> names;
         const unsigned count = object.getPortCount();
         for (unsigned i = 0; i < count; ++i) names.push_back(object.getPortName(i));
         return names;
-    };
-    seam.openPort = [&objects](Direction direction, unsigned index) {
+    });
+    seam.openPort = reported([&objects](Direction direction, unsigned index) {
         RtMidi& object = objectOf(objects, direction);
         openedName(objects, direction) = object.getPortName(index);
         object.openPort(index, "RtMidi");
-    };
+    });
     seam.missingPort = [&objects] { return missingPort(objects); };
-    seam.send = [&objects](const Bytes& message) { objects.out->sendMessage(&message); };
-    seam.poll = [&objects](Bytes& message) { objects.in->getMessage(&message); };
+    seam.send = reported([&objects](const Bytes& message) { objects.out->sendMessage(&message); });
+    seam.poll = reported([&objects](Bytes& message) { objects.in->getMessage(&message); });
     seam.dropped = [&objects] { return objects.watch.dropped(); };
 }

@@ -1,4 +1,5 @@
-// Binds the MIDI seam to the real MIDI library.
+// The one place that knows RtMidi: it binds the program's MIDI seam to the library, and
+// gives the simulator and the benchmarks the same ways to make, find and close its objects.
 #pragma once
 
 #include <RtMidi.h>
@@ -9,10 +10,25 @@
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <streambuf>
 #include <string>
 #include <vector>
+
+// Closes the object's port, with the pauses that JACK needs around it.
+void closeBeforeDelete(RtMidi& object, RtMidi::Api api);
+
+template <typename T>
+struct CloseAndDelete {
+    void operator()(T* object) const {
+        closeBeforeDelete(*object, object->getCurrentApi());
+        delete object;
+    }
+};
+// An RtMidi object that closes its port before it is deleted.
+template <typename T>
+using RtMidiPtr = std::unique_ptr<T, CloseAndDelete<T>>;
 
 // RtMidi says on std::cerr, from its input thread, when it drops an incoming message:
 // its queue full ("message queue limit reached"), or the ALSA sequencer's input overrun.
@@ -38,11 +54,13 @@ private:
 };
 
 struct RtMidiObjects {
-    RtMidiOut* out = nullptr;
-    RtMidiIn* in = nullptr;
+    DropWatch watch{std::cerr.rdbuf()};
+    // The seam's destroy deletes the output first, then the input; declared in this
+    // order, they are deleted so too when the objects go out of scope.
+    RtMidiPtr<RtMidiIn> in;
+    RtMidiPtr<RtMidiOut> out;
     // The names of the ports opened, and the first of them found gone, for good.
     std::string inName, outName, gone;
-    DropWatch watch{std::cerr.rdbuf()};
 };
 
 // Messages RtMidi keeps for the program to take; it drops what arrives beyond them.
@@ -51,32 +69,10 @@ struct RtMidiObjects {
 // 1024 hold 3.6 s of the handheld's stream.
 constexpr unsigned kInputQueueLimit = 1024;
 
-// The first of the opened ports that the MIDI system no longer lists, or empty; a port
-// found gone stays gone.
-std::string missingPort(RtMidiObjects& objects);
-
 // Makes library errors raised on the calling thread, warnings included (some
 // backends only warn when a send fails), throw RtMidiError; errors from the
 // library's own threads are printed to standard error as the library would.
 void throwLibraryErrors(RtMidi& object);
-
-// Closes the port and deletes the object. The JACK backend of RtMidi 5.0 frees its
-// send buffer while its process callback may still read it, so the callback is
-// given a moment after the port is closed.
-// JACK (1.9.21) announces each change of its graph to every client on a thread that
-// walks the client's ports with no lock against one being closed meanwhile, and
-// can crash the process. A change is announced a cycle after it is made (the other
-// object's client just closed, another program just ended), so those announcements
-// are given time to end before the port is closed.
-constexpr std::chrono::milliseconds kCallbackSettle{20}, kJackSettle{50};
-void closeBeforeDelete(RtMidi& object, RtMidi::Api api);
-
-template <typename T>
-void deleteRtMidi(T* object) {
-    if (object == nullptr) return;
-    closeBeforeDelete(*object, object->getCurrentApi());
-    delete object;
-}
 
 // The MIDI systems to try for `api` (UNSPECIFIED: every one compiled in, in the library's
 // order). Without its device the ALSA sequencer is not tried: its library and RtMidi
@@ -93,37 +89,36 @@ RtMidiError noMidiSystem(RtMidi::Api system, const std::string& failure, std::st
 // start (no ALSA sequencer, as on WSL2 or in containers) without trying the others.
 // Throws, saying what is missing, when no system works.
 template <typename T, typename... Args>
-T* createRtMidi(RtMidi::Api api, const std::string& clientName, Args... args) {
+RtMidiPtr<T> createRtMidi(RtMidi::Api api, const std::string& clientName, Args... args) {
     std::string missing;
     RtMidiError noSystem("no MIDI system", RtMidiError::NO_DEVICES_FOUND);
-    T* portless = nullptr;
+    RtMidiPtr<T> portless;
     for (const RtMidi::Api system : systemsToTry(api, missing)) {
-        T* object = nullptr;
+        RtMidiPtr<T> object;
         int ports = -1;
         std::string failure;
         {
             QuietErrorStream quiet;
             try {
-                object = new T(system, clientName, args...);
+                object.reset(new T(system, clientName, args...));
                 ports = portCount(*object, failure);
             } catch (const RtMidiError& error) {
                 failure = error.getMessage();
             }
-            if (ports < 0) deleteRtMidi(object);
+            if (ports < 0) object.reset();
         }
         if (ports < 0) {
             noSystem = noMidiSystem(system, failure, missing);
         } else if (ports > 0) {
-            deleteRtMidi(portless);
             return object;
-        } else if (portless == nullptr) {
-            portless = object;
-        } else {
-            deleteRtMidi(object);
+        } else if (!portless) {
+            portless = std::move(object);
         }
     }
-    if (portless == nullptr) throw noSystem;
+    if (!portless) throw noSystem;
     return portless;
 }
 
+// Binds the seam to RtMidi: the library's failures reach the program as MidiFailure,
+// in the library's words.
 void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects);

@@ -4,34 +4,33 @@ SIGCONT) for 50, 200, 1000 and 5000 ms in the middle of a receive from the simul
 cable's pace (one 11-byte message per 3.52 ms); the bytes lost, and whether the program
 said "done" or "error".
 
-  python3 scripts/stall-check [jack | alsa | usb | wine-usb] [bank bytes, default 1500]
+  python3 -m scripts.stall_check [jack | alsa | usb | wine-usb] [bank bytes, default 1500]
 
-jack runs here; the others in scripts/vm-run's VM (wine-usb: the Windows build, from
-scripts/platforms.sh windows, under Wine over WinMM)."""
+from the top of the project. jack runs here; the others in scripts/vm-run's VM (wine-usb:
+the Windows build, from scripts/platforms.sh windows, under Wine over WinMM)."""
 
-import os
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
 
-TOP = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(TOP / "tests" / "e2e"))
-import harness  # noqa: E402
+from tests.e2e import harness
 
-kind = sys.argv[1] if len(sys.argv) > 1 else "jack"
-size = int(sys.argv[2]) if len(sys.argv) > 2 else 1500
-if kind != "jack" and not os.environ.get("TPMIDI_IN_VM"):
-    sys.exit(subprocess.run(["bash", "scripts/vm-run", "--timeout", "1800", "python3", "scripts/stall-check",
-                             kind, str(size)], cwd=TOP).returncode)
+args = sys.argv[1:]
+in_vm = args[:1] == ["--in-vm"]  # run by harness.in_the_vm
+if in_vm:
+    args.pop(0)
+kind = args[0] if args else "jack"
+size = int(args[1]) if len(args) > 1 else 1500
+if kind != "jack" and not in_vm:
+    harness.in_the_vm("scripts.stall_check", [kind, size])
 
 work = Path(tempfile.mkdtemp(prefix="tpmidi-stall-"))
 wine = kind.startswith("wine")
-program = TOP / ("build-windows/tpmidi01.exe" if wine else "build/tpmidi01")
-transport = harness.Transport(program, TOP / "build/trackpod-sim", work, kind.removeprefix("wine-"))
+program = harness.TOP / ("build-windows/tpmidi01.exe" if wine else "build/tpmidi01")
+transport = harness.session(kind.removeprefix("wine-"), program, harness.TOP / "build/trackpod-sim", work)
 transport.start()
 bank = harness.make_file(work / "bank.tp2", 0x24, size)
 PACE_US = 3520
@@ -51,11 +50,11 @@ try:
         lost = len(bank) - len(got)
         said = "done" if "done." in run.out else "error" if "\nerror\n" in run.out else "neither"
         holes = run.err.count("has a hole")
-        lines = [line.strip() for line in run.err.splitlines() if "overrun" in line or "limit" in line]
-        notes = [f"{line} ({lines.count(line)} times)" for line in dict.fromkeys(lines)]
+        also = [text for key, text in (("dropped messages", "the MIDI system dropped messages"),
+                                       ("held up", "it was held up until the end")) if key in run.err]
         print(f"{kind}: stopped {stall_ms} ms: {f'{lost} of {size} bytes lost' if lost else 'nothing lost'}, "
               f"the program said {said}{f' and named {holes} hole(s)' if holes else ''}"
-              f"{'; ' + '; '.join(notes) if notes else ''}", flush=True)
+              f"{''.join('; ' + text for text in also)}", flush=True)
 finally:
     transport.stop()
     shutil.rmtree(work, ignore_errors=True)
