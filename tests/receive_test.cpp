@@ -183,3 +183,43 @@ TEST(ReceiveFile, APortThatGoesAwayLeavesTheNamedFileAsItWas) {
     EXPECT_EQ(readAll(file), Bytes{7});
     EXPECT_EQ(readAll(file + ".part"), config.bank);
 }
+
+TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
+    // The program held up for a second after bank message K, then so many looks around
+    // (one every 65536 empty polls) before the next message: the hold-up is noted at the
+    // first look, and forgotten only by a message that comes after a further look. After
+    // one look alone the messages may be what the MIDI system kept meanwhile, and its end
+    // may be lost.
+    ScratchDir dir;
+    const std::string heldUp = "tpmidi01: the program was held up for 1.0 s near the end of the bank (stopped, or "
+                               "the computer busy or asleep): its end may be lost\n";
+    const std::tuple<std::size_t, std::size_t, bool> cases[] = {{300, 2, false}, {150, 2, true}, {150, 1, false}};
+    for (const auto& [k, looks, done] : cases) {
+        HandheldConfig config;
+        config.bank = pattern(300, 0x24);
+        Rig rig(config);
+        rig.st.receiveIdlePolls = 3 * 65536;
+        Clock::duration idle{};
+        rig.st.idleTime = [&idle] { return idle; };
+        std::size_t taken = 0, silence = 0;
+        auto poll = rig.st.midi.poll;
+        rig.st.midi.poll = [&, k = k, looks = looks](Bytes& m) {
+            if (silence > 0) return --silence, m.clear();
+            poll(m);
+            taken += !m.empty();  // the first is the answer to the request
+            // A look before bank message 2, to measure from.
+            if (taken == 2) silence = 65536 + 1;
+            if (taken == k + 1) idle += std::chrono::seconds(1), silence = looks * 65536 + 1;
+        };
+        const std::string file = dir.name(std::to_string(k) + "-" + std::to_string(looks) + ".tp2");
+        rig.run({"-receive", file});
+        if (done) {
+            EXPECT_EQ(rig.err.str(), saved(file, 300));
+        } else {
+            EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "\nerror\n\n");
+            EXPECT_EQ(rig.err.str(), "tpmidi01: receiving into " + file + ".part, which becomes " + file +
+                                         " once the whole bank has arrived\n" + heldUp + "tpmidi01: 300 bytes received are in " +
+                                         file + ".part; " + file + " was not created\n");
+        }
+    }
+}

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/rtmidi_binding.h"
+#include "midi/rtmidi_binding.h"
 #include "app/run.h"
 #include "platform/platform.h"
 
@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
     RtMidiObjects objects;
     bindRtMidi(st.midi, objects);
     st.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    st.idleTime = [] { return Clock::duration(idleTime()); };
     return runProgram(st, programArguments(argc, argv));
 }

@@ -1,7 +1,5 @@
 #include "link/link.h"
 
-#include <RtMidi.h>
-
 #include <algorithm>
 
 using namespace wire;
@@ -97,11 +95,29 @@ constexpr std::uint32_t kPollsPerLook = 65536;
 constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
 // How long the handheld may stay silent, while it owes an answer, before the user is told.
 constexpr auto kWaitTold = std::chrono::seconds(3);
+// A hold-up that may cost messages: the ALSA sequencer keeps about 80 for a client that
+// does not read, 0.28 s of the handheld's stream (RtMidi's queue over JACK, far more).
+constexpr auto kHeldUpLimit = std::chrono::milliseconds(250);
+
+// Notes how long the program was held up since it last looked around; a note stands
+// until messages come in again after a look that found no hold-up.
+void noteHoldUp(ProgramState& st) {
+    if (!st.idleTime) return;
+    const Clock::duration idle = st.idleTime();
+    if (st.idleAtLook && idle - *st.idleAtLook > kHeldUpLimit) {
+        st.heldUp = std::max(st.heldUp, idle - *st.idleAtLook);
+        st.lookedSinceHeldUp = false;
+    } else {
+        st.lookedSinceHeldUp = true;
+    }
+    st.idleAtLook = idle;
+}
 
 // Says once in a silence that the program waits, and returns the name of an opened port
 // that has gone away, or empty.
 std::string lookAround(ProgramState& st, bool answerAwaited) {
     const Clock::time_point now = st.now();
+    noteHoldUp(st);
     if (!st.silentSince) st.silentSince = now;
     if (answerAwaited && !st.waitSaid && now - *st.silentSince >= kWaitTold) {
         *st.err << "tpmidi01: waiting for the handheld (is trackpod on, in the right mode, and the cable "
@@ -130,14 +146,14 @@ void pollMessage(ProgramState& st, bool answerAwaited) {
             // since nothing more can come.
             st.midi.poll(st.inMessage);
             if (st.inMessage.empty()) {
-                throw RtMidiError("the MIDI port \"" + gone + "\" went away",
-                                  RtMidiError::DRIVER_ERROR);
+                throw MidiFailure("the MIDI port \"" + gone + "\" went away");
             }
         }
     }
     if (!st.inMessage.empty()) {
         st.silentSince.reset();
         st.waitSaid = false;
+        if (st.lookedSinceHeldUp) st.heldUp = {};
     }
     if (holdsSeveralMessages(st.inMessage)) {
         splitInto(st, st.inMessage);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,21 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kFileBufferSize = wire::multiboot::kImageSize;
-using wire::kDefaultDelay;
-using wire::kReceiveIdlePolls;
+// Empty polls after the latest byte that end a receive: only silence marks the end of a
+// bank.
+constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29
 
 enum class Direction { Input, Output };
 
+// A failure of the MIDI system, in the library's words or the program's: the binding
+// turns the library's failures into it, and the link throws it when a port went away.
+struct MidiFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // The one seam between the program and the MIDI library. In the program it is bound
-// to RtMidiOut/RtMidiIn; in tests to the simulated handheld. Failures of the library
-// reach the caller as RtMidiError.
+// to RtMidiOut/RtMidiIn; in tests to the simulated handheld. Failures reach the caller
+// as MidiFailure.
 struct MidiSeam {
     // Creates the output object, then the input object, and sets the input filter.
     std::function<void()> create;
@@ -62,10 +70,16 @@ struct ProgramState {
     Clock::time_point lastPortLook{};
     std::optional<Clock::time_point> silentSince;
     bool waitSaid = false;
+    // How long the program was held up while it waited (stopped, starved of the
+    // processor, the machine asleep), when that may have cost messages: noted when it
+    // looks around, forgotten once messages come in again at their pace, after a look.
+    Clock::duration heldUp{};
+    bool lookedSinceHeldUp = false;
+    std::optional<Clock::duration> idleAtLook;
 
     Bytes fileBuffer = Bytes(kFileBufferSize, 0);
     std::uint32_t dataLength = kFileBufferSize;
-    std::uint8_t delay = kDefaultDelay;
+    std::uint8_t delay = wire::kDefaultDelay;
     // Polls of an empty input after which a receive ends; tests may shorten it.
     std::uint32_t receiveIdlePolls = kReceiveIdlePolls;
 
@@ -80,6 +94,9 @@ struct ProgramState {
     std::function<void(unsigned ms)> sleepMs;
     // Read only when the program looks around while it waits.
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
+    // How long, all told, the program's thread has not run (stopped, asleep, waiting for
+    // the processor or for input), or null where that cannot be told.
+    std::function<Clock::duration()> idleTime;
     MidiSeam midi;
 };
 

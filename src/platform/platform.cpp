@@ -15,6 +15,7 @@
 #include <mmsystem.h>
 #include <shellapi.h>
 #else
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -173,6 +174,16 @@ std::vector<std::string> programArguments(int, char**) {
 RunScope::RunScope() { timeBeginPeriod(1); }
 RunScope::~RunScope() { timeEndPeriod(1); }
 
+std::chrono::nanoseconds idleTime() {
+    // GetTickCount64 counts sleep too; thread times come in units of 100 ns.
+    FILETIME created, ended, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return (std::uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 100;
+    };
+    return std::chrono::milliseconds(GetTickCount64()) - std::chrono::nanoseconds(ticks(kernel) + ticks(user));
+}
+
 // WinMM prints nothing.
 QuietErrorStream::QuietErrorStream() = default;
 QuietErrorStream::~QuietErrorStream() = default;
@@ -193,6 +204,20 @@ RunScope::RunScope() {
     }
 }
 RunScope::~RunScope() = default;
+
+std::chrono::nanoseconds idleTime() {
+#ifdef CLOCK_BOOTTIME
+    constexpr clockid_t kUp = CLOCK_BOOTTIME;  // sleep included
+#else
+    constexpr clockid_t kUp = CLOCK_MONOTONIC;
+#endif
+    const auto read = [](clockid_t clock) {
+        timespec t{};
+        ::clock_gettime(clock, &t);
+        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+    };
+    return read(kUp) - read(CLOCK_THREAD_CPUTIME_ID);
+}
 
 QuietErrorStream::QuietErrorStream() {
     std::fflush(stderr);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +37,11 @@ std::string fileError();
 // The arguments of main in UTF-8. On Windows they are taken from the wide command
 // line, so a name in any script reaches the file system unchanged.
 std::vector<std::string> programArguments(int argc, char** argv);
+
+// How long, all told, the calling thread has not run since the system started: stopped,
+// waiting for the processor or for input, or the machine asleep (where the system counts
+// that: Linux, Windows). A program busy polling adds nothing to it.
+std::chrono::nanoseconds idleTime();
 
 // Shuts the error stream while it lives: the library of a MIDI system that is not there
 // (JACK's, with no server running) prints its complaints there before it fails, and the

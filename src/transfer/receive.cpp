@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -137,11 +138,13 @@ void receiveFile(ProgramState& st, const char* fileName) {
 
     Numbering numbering;
     std::string failure;
-    // What the MIDI system dropped before the receive is none of the bank's.
+    // What the MIDI system dropped, or what the program was held up for, before the
+    // receive is none of the bank's business.
     const auto droppedAny = [&st] { return st.midi.dropped && st.midi.dropped(); };
     droppedAny();
+    st.heldUp = {};
     try {
-        pause(st, wire::kCommandPauseMs);
+        pause(st, kCommandPauseMs);
         sendCommand(st, Command::BeginReceive);
         waitForFirstMessage(st);
         if (answerStatus(st.inMessage) == wire::kStatusReady) {
@@ -195,6 +198,15 @@ void receiveFile(ProgramState& st, const char* fileName) {
     if (droppedAny()) {
         failure += "tpmidi01: the MIDI system dropped messages of the bank: the program could not take them in "
                    "time (was it stopped, or the computer busy or asleep?)\n";
+    }
+    // So does a hold-up that lasted until the end: the MIDI system may have dropped the end
+    // without a word (the ALSA sequencer does).
+    if (st.heldUp.count() != 0) {
+        std::ostringstream said;
+        said << "tpmidi01: the program was held up for " << std::fixed << std::setprecision(1)
+             << std::chrono::duration<double>(st.heldUp).count()
+             << " s near the end of the bank (stopped, or the computer busy or asleep): its end may be lost\n";
+        failure += said.str();
     }
     bool placed = failure.empty() && numbering.holes.empty();
     if (placed && file.staged() && !replaceFile(file.writing.c_str(), file.name.c_str())) {
