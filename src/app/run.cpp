@@ -27,7 +27,8 @@ void printUsage(ProgramState& st, const Arguments& = {});
 struct Option {
     const char* name;
     // Its line in the usage text, or null: the capital letters are named in a sentence
-    // of their own, and -getmidi is the older name of -midireceive.
+    // of their own, and the usage text does not name -getmidi, which does what
+    // -midireceive does.
     const char* usage;
     // False for what answers before any MIDI object is made, with nothing plugged in.
     bool midi;
