@@ -53,8 +53,12 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
         {{{500, 5}, {2500, 200}}, std::nullopt, 0, false,
          hole + "500: at least 5 messages lost (number 116, then 121)\n" +
          hole + "2495: at least 72 messages lost (number 68, then 12)\n"},
-        // Not to be seen in the numbers: the first or the last message lost, or a whole turn.
-        {{{0, 1}}, std::nullopt, 0, false, ""}, {{{4095, 1}}, std::nullopt, 0, false, ""},
+        // Counted from the fifth message on, once four in a row have counted.
+        {{{4, 1}}, std::nullopt, 0, false, hole + "4: at least 1 message lost (number 4, then 5)\n"},
+        // Not to be seen in the numbers: one of the first four messages or the last lost, or
+        // a whole turn.
+        {{{0, 1}}, std::nullopt, 0, false, ""}, {{{3, 1}}, std::nullopt, 0, false, ""},
+        {{{4095, 1}}, std::nullopt, 0, false, ""},
         {{{2000, 128}}, std::nullopt, 0, false, ""},
         // The end lost while the MIDI system said it dropped messages.
         {{{4000, 96}}, std::nullopt, 0, true, dropped},
@@ -222,4 +226,30 @@ TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
                                          file + ".part; " + file + " was not created\n");
         }
     }
+}
+
+TEST(ReceiveFile, ABankThatCannotTakeTheFilesPlaceIsNotDone) {
+    // The file named turned into a folder with a file in it while the bank came in.
+    ScratchDir dir;
+    HandheldConfig config;
+    config.bank = pattern(100, 0x24);
+    Rig rig(config);
+    const std::string file = dir.file("song.tp2", {7});
+    auto poll = rig.st.midi.poll;
+    rig.st.midi.poll = [&](Bytes& m) {
+        poll(m);
+        if (m.empty() || !std::filesystem::is_regular_file(std::filesystem::u8path(file))) return;
+        std::filesystem::remove(std::filesystem::u8path(file));
+        std::filesystem::create_directory(std::filesystem::u8path(file));
+        dir.file("song.tp2/inside", {1});
+    };
+    rig.run({"-receive", file});
+    EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "\nerror\n\n");
+    const std::string err = rig.err.str(), cannot = "tpmidi01: cannot replace " + file + ": ";
+    const std::size_t said = err.find(cannot);
+    ASSERT_NE(said, std::string::npos) << err;
+    EXPECT_TRUE(beginsWith(err.substr(said), cannot)) << err;
+    EXPECT_NE(err.find("tpmidi01: 100 bytes received are in " + file + ".part; " + file + " was left as it was\n"),
+              std::string::npos) << err;
+    EXPECT_EQ(readAll(file + ".part"), config.bank);
 }
