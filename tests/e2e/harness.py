@@ -212,8 +212,8 @@ class Native:
     def shown(self, port):
         return port
 
-    def output(self, out, status):
-        return out, status
+    def output(self, out, err, status):
+        return out, err, status
 
 
 class UnderWine:
@@ -242,12 +242,12 @@ class UnderWine:
     def shown(self, port):  # WinMM shows a port's name without its client's
         return port.split(":", 1)[-1]
 
-    def output(self, out, status):
+    def output(self, out, err, status):
         # msvcrt's console writes "\n" as "\r\n". Wine's WinMM ends every process that used
         # it with SIGSEGV after its last line (test_wines_crash_at_exit shows it): such a
         # run counts as status 0.
-        out = out.replace("\r\n", "\n")
-        return out, 0 if status == 139 and out.endswith("\n") else status
+        out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
+        return out, err, 0 if status == 139 and out.endswith("\n") else status
 
 
 # out: standard output, the numbers that ALSA and WinMM add to the names opened taken out
@@ -306,7 +306,7 @@ class Session:
     def end(self, program, limit=RUN_LIMIT_S):
         program.wait(limit)
         out, err, status = program.out(), program.err(), program.process.returncode
-        out, status = self.runner.output(out, 128 - status if status < 0 else status)
+        out, err, status = self.runner.output(out, err, 128 - status if status < 0 else status)
         if self.system.numbered:  # the numbers depend on what else runs
             out = re.sub(r" [0-9]+(:[0-9]+)?( opened for (in|out)put)$", r"\2", out, flags=re.M)
         assert not SANITIZER_REPORT.search(err), "sanitizer report from tpmidi01:\n" + err
