@@ -199,8 +199,8 @@ void receiveFile(ProgramState& st, const char* fileName) {
         failure += "tpmidi01: the MIDI system dropped messages of the bank: the program could not take them in "
                    "time (was it stopped, or the computer busy or asleep?)\n";
     }
-    // So does a hold-up that lasted until the end: the MIDI system may have dropped the end
-    // without a word (the ALSA sequencer does).
+    // A hold-up that lasted until the end is a sign too: the MIDI system may have dropped
+    // the end without a word (the ALSA sequencer does).
     if (st.heldUp.count() != 0) {
         std::ostringstream said;
         said << "tpmidi01: the program was held up for " << std::fixed << std::setprecision(1)
