@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <string_view>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 
 namespace {
