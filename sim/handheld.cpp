@@ -232,6 +232,7 @@ void Handheld::answerData(const Message& m) {
 std::string Handheld::summary() const {
     std::ostringstream text;
     text << received_.size() << " messages received, " << dataPackets_ << " data packets, " << beginUploads_
-         << " uploads of " << bytesUploaded_ << " bytes in all, " << faultsInjected_ << " faults injected";
+         << (beginUploads_ == 1 ? " upload of " : " uploads of ") << bytesUploaded_ << " bytes in all, "
+         << faultsInjected_ << " faults injected";
     return text.str();
 }
