@@ -25,15 +25,20 @@ std::string& openedName(RtMidiObjects& objects, Direction direction) {
     return direction == Direction::Input ? objects.inName : objects.outName;
 }
 
+// The names of the ports the object's MIDI system lists, in its order.
+std::vector<std::string> portNamesOf(RtMidi& object) {
+    std::vector<std::string> names;
+    const unsigned count = object.getPortCount();
+    for (unsigned i = 0; i < count; ++i) names.push_back(object.getPortName(i));
+    return names;
+}
+
 // Whether the object's MIDI system lists a port of that name. A port that vanishes
 // while it is looked at makes the library complain: then it is looked for again later.
 bool listed(RtMidi& object, const std::string& name) {
     try {
-        const unsigned count = object.getPortCount();
-        for (unsigned i = 0; i < count; ++i) {
-            if (object.getPortName(i) == name) return true;
-        }
-        return false;
+        const std::vector<std::string> names = portNamesOf(object);
+        return std::find(names.begin(), names.end(), name) != names.end();
     } catch (const RtMidiError&) {
         return true;
     }
@@ -84,7 +89,6 @@ int DropWatch::sync() {
     std::lock_guard<std::mutex> lock(mutex_);
     return through_->pubsync();
 }
-
 
 std::vector<RtMidi::Api> systemsToTry(RtMidi::Api api, std::string& missing) {
     std::vector<RtMidi::Api> apis = {api};
@@ -163,13 +167,7 @@ void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
         objects.in.reset();
         std::cerr.rdbuf(objects.watch.through());
     };
-    seam.portNames = reported([&objects](Direction direction) {
-        RtMidi& object = objectOf(objects, direction);
-        std::vector<std::string> names;
-        const unsigned count = object.getPortCount();
-        for (unsigned i = 0; i < count; ++i) names.push_back(object.getPortName(i));
-        return names;
-    });
+    seam.portNames = reported([&objects](Direction direction) { return portNamesOf(objectOf(objects, direction)); });
     seam.openPort = reported([&objects](Direction direction, unsigned index) {
         RtMidi& object = objectOf(objects, direction);
         openedName(objects, direction) = object.getPortName(index);

@@ -8,7 +8,6 @@
 #include "platform/platform.h"
 
 #include <atomic>
-#include <chrono>
 #include <iostream>
 #include <memory>
 #include <mutex>
