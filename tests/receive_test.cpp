@@ -5,12 +5,6 @@
 
 static const std::string kReady = "Ready to receive data.\n\n";
 
-// What the error stream says of a receive into `file` that ends with the bank in place.
-static std::string saved(const std::string& file, std::size_t bytes) {
-    return "tpmidi01: receiving into " + file + ".part, which becomes " + file +
-           " once the whole bank has arrived\ntpmidi01: " + std::to_string(bytes) + " bytes saved in " + file + "\n";
-}
-
 TEST(ReceiveFile, SavesEveryByteWithProgress) {
     ScratchDir dir;
     const std::pair<std::uint32_t, std::string> cases[] = {
@@ -86,8 +80,6 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
         rig.run({"-receive", file});
         std::string progress;
         for (std::size_t k = 1; k <= arrived.size() / 1024; ++k) progress += std::to_string(k) + "k saved \r";
-        const std::string start = "tpmidi01: receiving into " + file + ".part, which becomes " + file +
-                                  " once the whole bank has arrived\n";
         if (said.empty()) {
             EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + std::to_string(arrived.size() / 1024) +
                                             "k saved... done.\n\n");
@@ -95,7 +87,7 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
             EXPECT_EQ(readAll(file), arrived);
         } else {
             EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + "\nerror\n\n");
-            EXPECT_EQ(rig.err.str(), start + said + "tpmidi01: " +
+            EXPECT_EQ(rig.err.str(), receivingInto(file) + said + "tpmidi01: " +
                                          std::to_string(arrived.size()) + " bytes received are in " + file +
                                          ".part; " + file + " was left as it was\n");
             EXPECT_EQ(readAll(file), (Bytes{1, 2, 3}));
@@ -179,8 +171,7 @@ TEST(ReceiveFile, APortThatGoesAwayLeavesTheNamedFileAsItWas) {
     rig.run({"-receive", file});
     EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "1k saved \r\nerror\n");
     // The byte count comes last, after the port's reason.
-    EXPECT_EQ(rig.err.str(), "tpmidi01: receiving into " + file + ".part, which becomes " + file +
-                                 " once the whole bank has arrived\n"
+    EXPECT_EQ(rig.err.str(), receivingInto(file) +
                                  "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n"
                                  "tpmidi01: 1500 bytes received are in " + file + ".part; " + file +
                                  " was left as it was\n");
@@ -221,9 +212,8 @@ TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
             EXPECT_EQ(rig.err.str(), saved(file, 300));
         } else {
             EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "\nerror\n\n");
-            EXPECT_EQ(rig.err.str(), "tpmidi01: receiving into " + file + ".part, which becomes " + file +
-                                         " once the whole bank has arrived\n" + heldUp + "tpmidi01: 300 bytes received are in " +
-                                         file + ".part; " + file + " was not created\n");
+            EXPECT_EQ(rig.err.str(), receivingInto(file) + heldUp + "tpmidi01: 300 bytes received are in " + file +
+                                         ".part; " + file + " was not created\n");
         }
     }
 }

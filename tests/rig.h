@@ -119,6 +119,15 @@ inline bool beginsWith(const std::string& err, const std::string& line) {
     return err.compare(0, line.size(), line) == 0 && (line.back() == '\n' || err.find('\n', line.size()) > line.size());
 }
 
+// What the error stream says as a receive into `file` starts, and at its end when the bank
+// took the file's place.
+inline std::string receivingInto(const std::string& file) {
+    return "tpmidi01: receiving into " + file + ".part, which becomes " + file + " once the whole bank has arrived\n";
+}
+inline std::string saved(const std::string& file, std::size_t bytes) {
+    return receivingInto(file) + "tpmidi01: " + std::to_string(bytes) + " bytes saved in " + file + "\n";
+}
+
 inline Bytes readAll(const std::string& name) {
     std::ifstream file(std::filesystem::u8path(name), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
