@@ -18,17 +18,13 @@ import re
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 from pathlib import Path
 
 from tests.e2e import harness
 
 TOP = harness.TOP
-args = sys.argv[1:]
-in_vm = args[:1] == ["--in-vm"]  # run by harness.in_the_vm
-if in_vm:
-    args.pop(0)
+args, in_vm = harness.script_arguments()
 kind = "jack"
 if args and args[0] in ("--alsa", "--usb", "--wine"):
     kind = args.pop(0)[2:]

@@ -11,17 +11,13 @@ the Windows build, from scripts/platforms.sh windows, under Wine over WinMM)."""
 
 import shutil
 import signal
-import sys
 import tempfile
 import time
 from pathlib import Path
 
 from tests.e2e import harness
 
-args = sys.argv[1:]
-in_vm = args[:1] == ["--in-vm"]  # run by harness.in_the_vm
-if in_vm:
-    args.pop(0)
+args, in_vm = harness.script_arguments()
 kind = args[0] if args else "jack"
 size = int(args[1]) if len(args) > 1 else 1500
 if kind != "jack" and not in_vm:

@@ -20,12 +20,17 @@ from collections import namedtuple
 from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
-WINE = "/usr/lib/wine/wine64"
+WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 SANITIZER_REPORT = re.compile(r"Sanitizer|runtime error:")
 RUN_LIMIT_S = 900  # a guard against a hang: an emulated receive's silence alone takes minutes
 PROMPT = "Please choose a port number: "
 GADGET = Path("/sys/kernel/config/usb_gadget/trackpod")
 CARDS = Path("/proc/asound/cards")
+
+
+def environment(extra):
+    """This process's environment with `extra` set, for one program started from it."""
+    return {**os.environ, **extra}
 
 
 def wait_until(predicate, seconds, step=0.05):
@@ -51,7 +56,7 @@ class Process:
         with open(self.paths[0], "wb") as out, open(self.paths[1], "wb") as err:
             self.process = subprocess.Popen([str(a) for a in command], stdout=out, stderr=err,
                                             stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
-                                            preexec_fn=as_from_a_terminal, env=env and {**os.environ, **env})
+                                            preexec_fn=as_from_a_terminal, env=env and environment(env))
         if stdin is not None:
             self.type(stdin)
             if not keep_open:
@@ -145,7 +150,7 @@ class Jack(MidiSystem):
     def start(self):
         self.server = Process(["jackd", "-S", "-t", "200", "-n", self.env["JACK_DEFAULT_SERVER"], "-d", "dummy",
                                "-r", "48000", "-p", "16"], self.work, f"jackd{next(self.starts)}", "", env=self.env)
-        if subprocess.run(["jack_wait", "-w", "-t", "20"], capture_output=True, env={**os.environ, **self.env}).returncode:
+        if subprocess.run(["jack_wait", "-w", "-t", "20"], capture_output=True, env=environment(self.env)).returncode:
             raise RuntimeError("the JACK server did not start: " + self.server.err())
 
     def stop(self):
@@ -231,10 +236,10 @@ class UnderWine:
         """The programs copied to the work folder: Wine cannot map an image from 9p."""
         for program in programs:
             shutil.copy(program, self.work)
-        subprocess.run([WINE.replace("wine64", "wineserver"), "-p"], check=True, env={**os.environ, **self.env})
+        subprocess.run([WINESERVER, "-p"], check=True, env=environment(self.env))
 
     def stop(self):
-        subprocess.run([WINE.replace("wine64", "wineserver"), "-k"], capture_output=True, env={**os.environ, **self.env})
+        subprocess.run([WINESERVER, "-k"], capture_output=True, env=environment(self.env))
 
     def command(self, program):
         return [WINE, str(self.work / Path(program).name)]
@@ -342,6 +347,14 @@ def session(transport, tpmidi, sim, work):
     tpmidi = Path(tpmidi)
     runner = UnderWine(tpmidi.parent / "wine", work) if tpmidi.suffix == ".exe" else Native()
     return Session(tpmidi, sim, work, system, runner)
+
+
+def script_arguments():
+    """A script's arguments, and whether it already runs in the VM: in_the_vm says so
+    with --in-vm ahead of them."""
+    args = sys.argv[1:]
+    in_vm = args[:1] == ["--in-vm"]
+    return args[in_vm:], in_vm
 
 
 def in_the_vm(module, args, timeout=1800):
