@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     RtMidiObjects objects;
     bindRtMidi(st.midi, objects);
     st.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-    st.idleTime = [] { return Clock::duration(idleTime()); };
+    HoldUpWatch watch;
+    st.longestHoldUp = [&watch] { return Clock::duration(watch.longestSinceAsked()); };
     return runProgram(st, programArguments(argc, argv));
 }

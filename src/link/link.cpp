@@ -97,20 +97,22 @@ constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
 constexpr auto kWaitTold = std::chrono::seconds(3);
 // A hold-up that may cost messages: the ALSA sequencer keeps about 80 for a client that
 // does not read, 0.28 s of the handheld's stream (RtMidi's queue over JACK, far more).
+// Only the process stopped or the machine asleep counts: a poll loop that merely waits for
+// the processor leaves the MIDI library's thread taking messages into its queue, and that
+// queue says when it overflows.
 constexpr auto kHeldUpLimit = std::chrono::milliseconds(250);
 
 // Notes how long the program was held up since it last looked around; a note stands
 // until messages come in again after a look that found no hold-up.
 void noteHoldUp(ProgramState& st) {
-    if (!st.idleTime) return;
-    const Clock::duration idle = st.idleTime();
-    if (st.idleAtLook && idle - *st.idleAtLook > kHeldUpLimit) {
-        st.heldUp = std::max(st.heldUp, idle - *st.idleAtLook);
+    if (!st.longestHoldUp) return;
+    const Clock::duration held = st.longestHoldUp();
+    if (held > kHeldUpLimit) {
+        st.heldUp = std::max(st.heldUp, held);
         st.lookedSinceHeldUp = false;
     } else {
         st.lookedSinceHeldUp = true;
     }
-    st.idleAtLook = idle;
 }
 
 // Says once in a silence that the program waits, and returns the name of an opened port

@@ -70,12 +70,11 @@ struct ProgramState {
     Clock::time_point lastPortLook{};
     std::optional<Clock::time_point> silentSince;
     bool waitSaid = false;
-    // How long the program was held up while it waited (stopped, starved of the
-    // processor, the machine asleep), when that may have cost messages: noted when it
-    // looks around, forgotten once messages come in again at their pace, after a look.
+    // How long the program was held up while it waited (stopped, the machine asleep),
+    // when that may have cost messages: noted when it looks around, forgotten once
+    // messages come in again at their pace, after a look.
     Clock::duration heldUp{};
     bool lookedSinceHeldUp = false;
-    std::optional<Clock::duration> idleAtLook;
 
     Bytes fileBuffer = Bytes(kFileBufferSize, 0);
     std::uint32_t dataLength = kFileBufferSize;
@@ -94,9 +93,10 @@ struct ProgramState {
     std::function<void(unsigned ms)> sleepMs;
     // Read only when the program looks around while it waits.
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
-    // How long, all told, the program's thread has not run (stopped, asleep, waiting for
-    // the processor or for input), or null where that cannot be told.
-    std::function<Clock::duration()> idleTime;
+    // The longest time the process did not run at all since it was last asked (stopped,
+    // the machine asleep; not a thread waiting for the processor), or null where that
+    // cannot be told.
+    std::function<Clock::duration()> longestHoldUp;
     MidiSeam midi;
 };
 

@@ -174,15 +174,8 @@ std::vector<std::string> programArguments(int, char**) {
 RunScope::RunScope() { timeBeginPeriod(1); }
 RunScope::~RunScope() { timeEndPeriod(1); }
 
-std::chrono::nanoseconds idleTime() {
-    // GetTickCount64 counts sleep too; thread times come in units of 100 ns.
-    FILETIME created, ended, kernel, user;
-    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
-    const auto ticks = [](const FILETIME& t) {
-        return (std::uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 100;
-    };
-    return std::chrono::milliseconds(GetTickCount64()) - std::chrono::nanoseconds(ticks(kernel) + ticks(user));
-}
+// GetTickCount64 counts the time the machine slept.
+static std::chrono::nanoseconds upTime() { return std::chrono::milliseconds(GetTickCount64()); }
 
 // WinMM prints nothing.
 QuietErrorStream::QuietErrorStream() = default;
@@ -205,18 +198,15 @@ RunScope::RunScope() {
 }
 RunScope::~RunScope() = default;
 
-std::chrono::nanoseconds idleTime() {
+static std::chrono::nanoseconds upTime() {
 #ifdef CLOCK_BOOTTIME
     constexpr clockid_t kUp = CLOCK_BOOTTIME;  // sleep included
 #else
-    constexpr clockid_t kUp = CLOCK_MONOTONIC;
+    constexpr clockid_t kUp = CLOCK_MONOTONIC;  // macOS: sleep included
 #endif
-    const auto read = [](clockid_t clock) {
-        timespec t{};
-        ::clock_gettime(clock, &t);
-        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
-    };
-    return read(kUp) - read(CLOCK_THREAD_CPUTIME_ID);
+    timespec t{};
+    ::clock_gettime(kUp, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
 }
 
 QuietErrorStream::QuietErrorStream() {
@@ -235,3 +225,33 @@ QuietErrorStream::~QuietErrorStream() {
 }
 
 #endif
+
+namespace {
+constexpr auto kWatchPeriod = std::chrono::milliseconds(10);
+}  // namespace
+
+HoldUpWatch::HoldUpWatch() : thread_([this] { watch(); }) {}
+
+HoldUpWatch::~HoldUpWatch() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void HoldUpWatch::watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto before = upTime();
+    while (!wake_.wait_for(lock, kWatchPeriod, [this] { return ending_; })) {
+        const auto now = upTime();
+        const std::int64_t late = (now - before - kWatchPeriod).count();
+        before = now;
+        std::int64_t longest = longest_.load();
+        while (late > longest && !longest_.compare_exchange_weak(longest, late)) {
+        }
+    }
+}
+
+std::chrono::nanoseconds HoldUpWatch::longestSinceAsked() { return std::chrono::nanoseconds(longest_.exchange(0)); }

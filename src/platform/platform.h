@@ -1,12 +1,17 @@
 // Everything that differs between Linux, macOS and Windows, in one place: files as
-// raw bytes under UTF-8 names, the command line in UTF-8, and the timer resolution.
+// raw bytes under UTF-8 names, the command line in UTF-8, the timer resolution, the
+// clock that counts sleep, and the descriptors of the console.
 // The rest of the program sees the same functions on every system.
 #pragma once
 
-#include <cstddef>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Reads at most `capacity` bytes of the named file into `data`, with no translation.
@@ -38,10 +43,28 @@ std::string fileError();
 // line, so a name in any script reaches the file system unchanged.
 std::vector<std::string> programArguments(int argc, char** argv);
 
-// How long, all told, the calling thread has not run since the system started: stopped,
-// waiting for the processor or for input, or the machine asleep (where the system counts
-// that: Linux, Windows). A program busy polling adds nothing to it.
-std::chrono::nanoseconds idleTime();
+// Notes whether the whole process, or the machine, stopped running: a thread that sleeps
+// 10 ms at a time and measures how late it wakes, on a clock that goes on while the
+// machine sleeps. A thread that sleeps is run promptly however busy the processors are, so
+// only a stopped process (Ctrl-Z, a debugger) or a machine asleep makes it late, and the
+// MIDI library's own input thread, which sleeps until data comes, is then stopped as long.
+class HoldUpWatch {
+public:
+    HoldUpWatch();
+    ~HoldUpWatch();
+    HoldUpWatch(const HoldUpWatch&) = delete;
+    HoldUpWatch& operator=(const HoldUpWatch&) = delete;
+    // The longest the watching thread overslept since the last call.
+    std::chrono::nanoseconds longestSinceAsked();
+
+private:
+    void watch();
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool ending_ = false;
+    std::atomic<std::int64_t> longest_{0};
+    std::thread thread_;
+};
 
 // Shuts the error stream while it lives: the library of a MIDI system that is not there
 // (JACK's, with no server running) prints its complaints there before it fails, and the

@@ -142,6 +142,7 @@ void receiveFile(ProgramState& st, const char* fileName) {
     // receive is none of the bank's business.
     const auto droppedAny = [&st] { return st.midi.dropped && st.midi.dropped(); };
     droppedAny();
+    if (st.longestHoldUp) st.longestHoldUp();
     st.heldUp = {};
     try {
         pause(st, kCommandPauseMs);
@@ -205,7 +206,7 @@ void receiveFile(ProgramState& st, const char* fileName) {
         std::ostringstream said;
         said << "tpmidi01: the program was held up for " << std::fixed << std::setprecision(1)
              << std::chrono::duration<double>(st.heldUp).count()
-             << " s near the end of the bank (stopped, or the computer busy or asleep): its end may be lost\n";
+             << " s near the end of the bank (stopped, or the computer asleep): its end may be lost\n";
         failure += said.str();
     }
     bool placed = failure.empty() && numbering.holes.empty();

@@ -67,49 +67,60 @@ def received_text(size, whole=True):
             + (f"{k}k saved... done.\n\n" if whole else "\nerror\n\n"))
 
 
-@pytest.mark.parametrize("job", [pytest.param("receive", marks=pytest.mark.over("jack", "alsa", "usb")),
+@pytest.mark.parametrize("job", [pytest.param("whole bank", marks=pytest.mark.over("jack", "alsa", "usb")),
+                                 pytest.param("bank with a hole", marks=[pytest.mark.over("jack", "usb"),
+                                                                         pytest.mark.native]),
                                  pytest.param("upload", marks=[pytest.mark.over("usb"), pytest.mark.wine])])
 def test_under_load(transport, sim, tmp_path, job):
     """Every core busy until the data has moved (not during a receive's closing silence, which
     counts polls). The handheld streams a bank without waiting: what a busy machine drops is
-    gone. The bank received has a hole the simulator made, and an interface's identity reply
-    amid it: the hole and no other is named, "error", the old file stays as it was, and every
-    byte that came is in NAME.part; the reply is no byte of the bank."""
+    gone. A whole bank is "done" and takes the old file's place, however starved the program
+    was. A bank with a hole the simulator made, and an interface's identity reply amid it: the
+    hole and no other is named, "error", the old file stays as it was, and every byte that came
+    is in NAME.part; the reply is no byte of the bank."""
     bank, received = tmp_path / "bank.tp2", tmp_path / "received.tp2"
     part = tmp_path / "received.tp2.part"
     data = make_file(bank, 0x24, 4096)
-    receive = job == "receive"
+    receive, hole = job != "upload", job == "bank with a hole"
     if receive:
         received.write_bytes(b"the old bank")
-        s = sim("--bank", bank, "--bank-hole", "3000:37", "--bank-stray", "2000:identity")
+        s = sim("--bank", bank, *(("--bank-hole", "3000:37", "--bank-stray", "2000:identity") if hole else ()))
     else:
         s = sim("--save", received)
     with busy():
         program = transport.start_program(*(("-receive", received) if receive else ("-send", bank)))
-        moved = part if receive else received
-        wait_until(lambda: not program.running() or moved.exists() and moved.stat().st_size >= 4059, 60, 0.2)
+        moved, size = (part, 4059 if hole else 4096) if receive else (received, 4096)
+        wait_until(lambda: not program.running() or moved.exists() and moved.stat().st_size >= size, 60, 0.2)
     run = transport.end(program)
     s.stop()
-    if receive:
+    if hole:
         assert run.out == transport.opened() + received_text(4059, whole=False)
         assert run.err.count("has a hole") == 1 and \
             "tpmidi01: the bank has a hole after byte 3000: at least 37 messages lost (number 56, then 93)\n" in run.err
         assert part.read_bytes() == data[:3000] + data[3037:] and received.read_bytes() == b"the old bank"
+    elif receive:
+        assert (run.out, run.err) == (transport.opened() + received_text(4096),
+                                      f"tpmidi01: receiving into {part}, which becomes {received} once the whole "
+                                      f"bank has arrived\ntpmidi01: 4096 bytes saved in {received}\n")
+        assert received.read_bytes() == data and not part.exists()
     else:
         assert run.out == transport.opened() + sent_text(0x24, bank, 4096)
         assert received.read_bytes() == data
 
 
 @pytest.mark.native
-@pytest.mark.parametrize("stops", [pytest.param(((300, 200), (800, 1000)), marks=pytest.mark.over("jack", "usb")),
+@pytest.mark.parametrize("stops", [pytest.param(((300, 200), (800, 1000)), marks=pytest.mark.over("jack")),
+                                   pytest.param(((300, 200), (800, 1000), (1100, 5000)), marks=pytest.mark.over("usb")),
                                    pytest.param(((300, 5000),), marks=pytest.mark.over("jack"))])
 def test_a_receive_stopped_for_a_while(transport, sim, tmp_path, stops):
     """The program stopped (Ctrl-Z, a swapping machine) while the handheld streams at the
     cable's pace: for 200 ms after 300 bytes, then for 1000 ms after 800. JACK: RtMidi's queue
     holds 3.6 s of the stream, so the bank arrives whole and replaces the old file. Through the
     USB interface, the ALSA sequencer keeps about 80 messages (0.3 s): the first stop costs
-    nothing, the second costs bytes, and the loss is named, never "done". Stopped for 5 s over
-    JACK, what the server had for the program meanwhile is lost, and named."""
+    nothing, the second costs bytes, and the loss is named, never "done"; a third, of 5 s after
+    1100 bytes, outlasts the bank, whose end the sequencer drops without a word: the stop is
+    named. Stopped for 5 s over JACK, what the server had for the program meanwhile is lost, and
+    named."""
     bank = make_file(tmp_path / "bank.tp2", 0x24, 1500)
     name, part = tmp_path / "song.tp2", tmp_path / "song.tp2.part"
     name.write_bytes(b"the old bank")
@@ -133,3 +144,5 @@ def test_a_receive_stopped_for_a_while(transport, sim, tmp_path, stops):
         assert run.out == transport.opened() + received_text(len(got), whole=False)
         holes = [int(n) for n in re.findall(r"has a hole after byte ([0-9]+):", run.err)]
         assert holes and min(holes) >= 300 or "tpmidi01: the MIDI system dropped messages of the bank" in run.err
+    if len(stops) == 3:
+        assert re.search(r"tpmidi01: the program was held up for [0-9.]+ s near the end of the bank", run.err)
