@@ -1,5 +1,7 @@
 // echo_client N: N stop-and-wait round trips of an 11-byte data packet with the
 // simulator, in plain RtMidi and nothing else; prints the time per round trip.
+#include <RtMidi.h>
+
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -22,9 +24,8 @@ bool openTrackpod(RtMidi& object) {
 
 int main(int argc, char** argv) {
     const unsigned n = argc > 1 ? static_cast<unsigned>(std::stoul(argv[1])) : 1000;
-    auto out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "echo client out");
-    auto in = createRtMidi<RtMidiIn>(out->getCurrentApi(), "echo client in", kInputQueueLimit);
-    in->ignoreTypes(false, true, true);
+    auto out = createMidiOut("echo client out");
+    auto in = createMidiIn("echo client in", *out);
     if (!openTrackpod(*in) || !openTrackpod(*out)) {
         std::cerr << "echo_client: no trackpod ports\n";
         return 1;

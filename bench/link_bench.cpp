@@ -10,9 +10,11 @@
 #include <sstream>
 #include <new>
 
-#include "midi/rtmidi_binding.h"
 #include "handheld.h"
 #include "link/link.h"
+#include "midi/rtmidi_binding.h"
+#include "platform/console.h"
+#include "seam.h"
 #include "transfer/multiboot.h"
 #include "transfer/receive.h"
 #include "transfer/upload.h"
@@ -35,9 +37,9 @@ namespace {
 struct InstantPeer {
     Bytes answer = {0xF0, 0x7E, 0x00, 0x07, 0x02, 0x00, 0x04, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0xF7};
     std::uint8_t lastNumber = 0;
-    void bind(ProgramState& st) {
-        st.midi.send = [this](const Bytes& m) { lastNumber = m[5]; };
-        st.midi.poll = [this](Bytes& m) {
+    void bind(Link& link) {
+        link.midi.send = [this](const Bytes& m) { lastNumber = m[5]; };
+        link.midi.poll = [this](Bytes& m) {
             m = answer;
             m[5] = lastNumber;
         };
@@ -46,40 +48,43 @@ struct InstantPeer {
 
 template <typename Exchange>
 void runExchanges(benchmark::State& state, Exchange exchange) {
-    ProgramState st;
+    Link link;
     InstantPeer peer;
-    peer.bind(st);
-    exchange(st);  // the first exchange sizes the buffers
+    peer.bind(link);
+    exchange(link);  // the first exchange sizes the buffers
     const std::size_t before = allocations;
-    for (auto _ : state) exchange(st);
+    for (auto _ : state) exchange(link);
     state.counters["allocs_per_exchange"] = benchmark::Counter(
         double(allocations - before) / double(state.iterations()));
 }
 
 void BM_exchangeByte(benchmark::State& state) {
-    runExchanges(state, [](ProgramState& st) { benchmark::DoNotOptimize(exchangeByte(st, 0xA5)); });
+    runExchanges(state, [](Link& link) { benchmark::DoNotOptimize(exchangeByte(link, 0xA5)); });
 }
 void BM_exchangeWord(benchmark::State& state) {
     runExchanges(state,
-                 [](ProgramState& st) { benchmark::DoNotOptimize(exchangeWord(st, 0x80FF0102)); });
+                 [](Link& link) { benchmark::DoNotOptimize(exchangeWord(link, 0x80FF0102)); });
 }
 void BM_sendBlock(benchmark::State& state) {
-    runExchanges(state, [](ProgramState& st) { sendBlock(st, 1, 0x80000000, 3, 0xFFFFFFFF); });
+    runExchanges(state, [](Link& link) { sendBlock(link, 1, 0x80000000, 3, 0xFFFFFFFF); });
 }
 
-// A run's state wired to the in-process simulated handheld, no pauses, no console.
+constexpr std::uint32_t kImageSize = wire::multiboot::kImageSize;
+
+// A link wired to the in-process simulated handheld, no pauses, a console nobody sees,
+// and a 256 KiB image.
 struct SimulatedRun {
     Handheld handheld;
-    ProgramState st;
+    Link link;
     std::ostringstream out;
     std::istringstream in{"\n"};
+    Console console{&in, &out, &out};
+    Bytes image = Bytes(kImageSize);
     explicit SimulatedRun(HandheldConfig config = {}) : handheld(std::move(config)) {
-        st.out = &out;
-        st.in = &in;
-        st.midi.send = [this](const Bytes& m) { handheld.receive(m); };
-        st.midi.poll = [this](Bytes& m) { handheld.take(m); };
-        for (std::uint32_t i = 0; i < kFileBufferSize; ++i) st.fileBuffer[i] = static_cast<std::uint8_t>(i * 37);
+        bindHandheld(link.midi, handheld);
+        for (std::uint32_t i = 0; i < kImageSize; ++i) image[i] = static_cast<std::uint8_t>(i * 37);
     }
+    ImageView view() const { return {image.data(), kImageSize}; }
 };
 
 void BM_uploadBank25_256KiB(benchmark::State& state) {
@@ -87,7 +92,7 @@ void BM_uploadBank25_256KiB(benchmark::State& state) {
         state.PauseTiming();
         SimulatedRun run;
         state.ResumeTiming();
-        uploadBank25(run.st);
+        uploadBank25(run.link, run.console, run.view());
     }
 }
 
@@ -96,7 +101,7 @@ void BM_multiboot_256KiB(benchmark::State& state) {
         state.PauseTiming();
         SimulatedRun run;
         state.ResumeTiming();
-        uploadGbaMultiboot(run.st);
+        uploadGbaMultiboot(run.link, run.console, run.view());
         if (!run.handheld.gba().accepted()) state.SkipWithError("the console rejected the image");
     }
 }
@@ -114,22 +119,22 @@ void BM_receive_32KiB(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         SimulatedRun run(config);
-        run.st.receiveIdlePolls = 1000;
+        run.link.bankEndPolls = 1000;
         state.ResumeTiming();
-        receiveFile(run.st, name);
+        receiveFile(run.link, run.console, name);
     }
     ::unlink(name);
 }
 
 // The part of a multiboot spent in the checksum and the encryption.
 void BM_multibootChecksumAndEncryption(benchmark::State& state) {
-    Bytes image(kFileBufferSize);
-    for (std::uint32_t i = 0; i < kFileBufferSize; ++i) image[i] = static_cast<std::uint8_t>(i * 37);
+    Bytes image(kImageSize);
+    for (std::uint32_t i = 0; i < kImageSize; ++i) image[i] = static_cast<std::uint8_t>(i * 37);
     for (auto _ : state) {
         std::uint32_t crc = wire::multiboot::kCrcStart;
         std::uint32_t seed = multibootSeed(0x5A);
         std::uint32_t sink = 0;
-        for (std::uint32_t offset = 0xC0; offset < kFileBufferSize; offset += 4) {
+        for (std::uint32_t offset = 0xC0; offset < kImageSize; offset += 4) {
             std::uint32_t w;
             std::memcpy(&w, &image[offset], 4);
             crc = multibootCrcStep(crc, w);
@@ -143,32 +148,33 @@ void BM_multibootChecksumAndEncryption(benchmark::State& state) {
 
 // One poll of an empty input, as the receive loop does it between bytes.
 void BM_emptyPoll_seam(benchmark::State& state) {
-    ProgramState st;
-    st.midi.poll = [](Bytes& m) { m.clear(); };
+    Link link;
+    link.midi.poll = [](Bytes& m) { m.clear(); };
     // The look around every so many empty polls: a read of the clock, and now and
     // then a look for the ports.
-    st.midi.missingPort = [] { return std::string(); };
+    link.midi.missingPort = [] { return std::string(); };
     for (auto _ : state) {
-        pollMessage(st);
-        benchmark::DoNotOptimize(st.inMessage.data());
+        pollMessage(link);
+        benchmark::DoNotOptimize(link.inMessage.data());
     }
 }
 
 // The same through a real RtMidiIn object; the idle limit is 2^29 of these.
 void BM_emptyPoll_RtMidiIn(benchmark::State& state) {
-    RtMidiPtr<RtMidiIn> in;
+    Link link;
+    bindRtMidi(link.midi);
     try {
-        in = createRtMidi<RtMidiIn>(RtMidi::UNSPECIFIED, "tpmidi01 bench", kInputQueueLimit);
-    } catch (const RtMidiError& e) {
-        state.SkipWithError(("no MIDI input: " + e.getMessage()).c_str());
+        link.midi.create();
+    } catch (const MidiFailure& e) {
+        state.SkipWithError((std::string("no MIDI input: ") + e.what()).c_str());
         return;
     }
-    ProgramState st;
-    st.midi.poll = [&in](Bytes& m) { in->getMessage(&m); };
+    link.midi.missingPort = nullptr;
     for (auto _ : state) {
-        pollMessage(st);
-        benchmark::DoNotOptimize(st.inMessage.data());
+        pollMessage(link);
+        benchmark::DoNotOptimize(link.inMessage.data());
     }
+    link.midi.destroy();
     state.counters["idle_limit_s"] = benchmark::Counter(
         double(state.iterations()) / kReceiveIdlePolls,
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);

@@ -5,7 +5,7 @@
 //   create   creates an RtMidiIn and an RtMidiOut and deletes them
 //   open     also opens input port 0 and output port 0 and closes them first
 // Nothing of the program's binding is used, only the library it brings.
-#include "midi/rtmidi_binding.h"
+#include <RtMidi.h>
 
 #include <windows.h>
 

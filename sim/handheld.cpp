@@ -124,7 +124,7 @@ bool Handheld::take(Message& message) {
 }
 
 void Handheld::receive(const Message& message) {
-    received_.push_back(message);
+    ++messagesReceived_;
     if (isCommand(message)) {
         answerCommand(message);
     } else if (isDataPacket(message)) {
@@ -231,7 +231,7 @@ void Handheld::answerData(const Message& m) {
 
 std::string Handheld::summary() const {
     std::ostringstream text;
-    text << received_.size() << " messages received, " << dataPackets_ << " data packets, " << beginUploads_
+    text << messagesReceived_ << " messages received, " << dataPackets_ << " data packets, " << beginUploads_
          << (beginUploads_ == 1 ? " upload of " : " uploads of ") << bytesUploaded_ << " bytes in all, "
          << faultsInjected_ << " faults injected";
     return text.str();

@@ -61,7 +61,6 @@ public:
     // Puts a message in the program's way, as if it had been sent earlier.
     void queue(const Message& message) { outbox_.push_back({message, false}); }
 
-    const std::vector<Message>& received() const { return received_; }
     // What the last upload delivered: its bytes, or for a multiboot the console's image.
     const std::vector<std::uint8_t>& uploaded() const { return multiboot_ ? gba_.image() : uploaded_; }
     unsigned dataPackets() const { return dataPackets_; }
@@ -76,7 +75,7 @@ private:
 
     HandheldConfig config_;
     std::deque<Outgoing> outbox_;
-    std::vector<Message> received_;
+    unsigned messagesReceived_ = 0;
     std::vector<std::uint8_t> uploaded_;
     unsigned dataPackets_ = 0;
     unsigned beginUploads_ = 0;

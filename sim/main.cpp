@@ -1,5 +1,8 @@
 // trackpod-sim: the simulated handheld on virtual MIDI ports whose names begin with
 // "trackpod", so that tpmidi01 finds them by itself.
+#include <RtMidi.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +20,7 @@
 
 #include "midi/rtmidi_binding.h"
 #include "handheld.h"
+#include "link/protocol.h"
 #include "platform/platform.h"
 #include "rawmidi.h"
 
@@ -41,46 +45,6 @@ void onMessage(double, std::vector<unsigned char>* message, void* data) {
     }
     inbox->ready.notify_one();
 }
-
-const char* kHelp =
-    "usage: trackpod-sim [options]\n"
-    "\n"
-    "A simulated trackpod handheld on virtual MIDI ports named \"trackpod-sim ...\".\n"
-    "It answers tpmidi01's commands and data packets until it is stopped (Ctrl-C or\n"
-    "SIGTERM), then writes what it was asked to save and a summary.\n"
-    "\n"
-    "  --bank FILE        send FILE, one message per byte, when asked for a bank\n"
-    "  --save FILE        on exit, write what the last upload delivered: its bytes,\n"
-    "                     or for a multiboot the console's image\n"
-    "  --gba-save FILE    on exit, write the Game Boy Advance's decrypted image\n"
-    "  --log FILE         write every message received, in hex, one per line\n"
-    "  --pace-us N        pause between the messages of a bank (default 3520: a\n"
-    "                     cable's 11 bytes of 320 us)\n"
-    "  --status N         answer status N to every mode switch and bank request\n"
-    "  --silent           never answer a command\n"
-    "  --stray KIND       put a stray message (channel, short, sysex) ahead of\n"
-    "                     every command answer\n"
-    "  --bank-stray I:KIND  put a stray message (channel, sysex, identity: an\n"
-    "                     interface's identity reply) before bank byte I\n"
-    "  --bank-hole K:N    leave out N messages of the bank after byte K, their\n"
-    "                     numbers used up, as a MIDI system that drops them\n"
-    "  --bank-number N    number every message of the bank N: a numbering that\n"
-    "                     does not count\n"
-    "  --faults N         give every N-th data answer a fault: wrong number, stale,\n"
-    "                     duplicate, short, channel message, unrelated SysEx, in turn\n"
-    "  --answer-packets N answer N data packets, then fall silent\n"
-    "  --gba-client N     the console's client byte (default 0)\n"
-    "  --gba-length N     the byte the console answers to the length (default 0)\n"
-    "  --gba-wait N       tries before the console answers the first 0x6202 (default 1)\n"
-    "  --gba-end N|never  0x65 tries before the console confirms the end (default 1)\n"
-    "  --name NAME        client name prefix (default trackpod-sim)\n"
-    "  --raw-midi DEVICE  no virtual ports: serve the byte stream of a raw MIDI\n"
-    "                     device (Linux: /dev/snd/midiC<n>D0 of an snd-virmidi card\n"
-    "                     or of a USB MIDI gadget), as a handheld behind a MIDI\n"
-    "                     interface; ends when the device goes away\n"
-    "  --cable-pace       with --raw-midi, take and send every byte at the MIDI\n"
-    "                     cable's rate (320 us a byte)\n"
-    "  --help             this text\n";
 
 // Names are UTF-8 on every system; u8path makes them wide where Windows needs it.
 bool readFile(const std::string& name, Message& data) {
@@ -113,64 +77,98 @@ std::pair<std::string, std::string> pair(const std::string& option, const std::s
     return {value.substr(0, colon), value.substr(colon + 1)};
 }
 
+// One option: its name, the form of its value (null for none), its lines in --help, and
+// what it sets. The table drives --help and the parsing alike.
+struct SimOption {
+    const char* name;
+    const char* value;
+    const char* help;
+    void (*apply)(Options& o, const std::string& value);
+};
+
+std::uint8_t byteOf(const std::string& v) { return static_cast<std::uint8_t>(number(v.c_str())); }
+
+const SimOption kOptions[] = {
+    {"--bank", "FILE", "send FILE, one message per byte, when asked for a bank",
+     [](Options& o, const std::string& v) {
+         if (!readFile(v, o.config.bank)) throw std::invalid_argument("cannot read " + v);
+     }},
+    {"--save", "FILE", "on exit, write what the last upload delivered: its bytes,\nor for a multiboot the console's image",
+     [](Options& o, const std::string& v) { o.save = v; }},
+    {"--gba-save", "FILE", "on exit, write the Game Boy Advance's decrypted image",
+     [](Options& o, const std::string& v) { o.gbaSave = v; }},
+    {"--log", "FILE", "write every message received, in hex, one per line",
+     [](Options& o, const std::string& v) { o.log = v; }},
+    {"--pace-us", "N", "pause between the messages of a bank (default 3520: a\ncable's 11 bytes of 320 us)",
+     [](Options& o, const std::string& v) { o.paceUs = number(v.c_str()); }},
+    {"--status", "N", "answer status N to every mode switch and bank request",
+     [](Options& o, const std::string& v) { o.config.commandStatus = static_cast<int>(number(v.c_str())); }},
+    {"--silent", nullptr, "never answer a command", [](Options& o, const std::string&) { o.config.silent = true; }},
+    {"--stray", "KIND", "put a stray message (channel, short, sysex, identity)\nahead of every command answer",
+     [](Options& o, const std::string& v) { o.config.strayBeforeAnswer.push_back(strayMessage(v)); }},
+    {"--bank-stray", "I:KIND",
+     "put a stray message (channel, short, sysex, identity: an\ninterface's identity reply) before bank byte I",
+     [](Options& o, const std::string& v) {
+         const auto [at, kind] = pair("--bank-stray", v);
+         o.config.bankStrays.emplace_back(std::stoul(at), strayMessage(kind));
+     }},
+    {"--bank-hole", "K:N", "leave out N messages of the bank after byte K, their\nnumbers used up, as a MIDI system that drops them",
+     [](Options& o, const std::string& v) {
+         const auto [after, count] = pair("--bank-hole", v);
+         o.config.bankHoles.emplace_back(std::stoul(after), std::stoul(count));
+     }},
+    {"--bank-number", "N", "number every message of the bank N: a numbering that\ndoes not count",
+     [](Options& o, const std::string& v) { o.config.bankNumber = static_cast<std::uint8_t>(byteOf(v) & wire::kNumberMask); }},
+    {"--faults", "N", "give every N-th data answer a fault: wrong number, stale,\nduplicate, short, channel message, unrelated SysEx, in turn",
+     [](Options& o, const std::string& v) { o.config.faultEvery = number(v.c_str()); }},
+    {"--answer-packets", "N", "answer N data packets, then fall silent",
+     [](Options& o, const std::string& v) { o.config.answerPackets = number(v.c_str()); }},
+    {"--gba-client", "N", "the console's client byte (default 0)",
+     [](Options& o, const std::string& v) { o.config.gba.clientByte = byteOf(v); }},
+    {"--gba-length", "N", "the byte the console answers to the length (default 0)",
+     [](Options& o, const std::string& v) { o.config.gba.lengthByte = byteOf(v); }},
+    {"--gba-wait", "N", "tries before the console answers the first 0x6202 (default 1)",
+     [](Options& o, const std::string& v) { o.config.gba.waitTries = number(v.c_str()); }},
+    {"--gba-end", "N|never", "0x65 tries before the console confirms the end (default 1)",
+     [](Options& o, const std::string& v) { o.config.gba.endTries = v == "never" ? -1 : static_cast<int>(number(v.c_str())); }},
+    {"--name", "NAME", "client name prefix (default trackpod-sim)", [](Options& o, const std::string& v) { o.name = v; }},
+    {"--raw-midi", "DEVICE",
+     "no virtual ports: serve the byte stream of a raw MIDI\ndevice (Linux: /dev/snd/midiC<n>D0 of an snd-virmidi card\n"
+     "or of a USB MIDI gadget), as a handheld behind a MIDI\ninterface; ends when the device goes away",
+     [](Options& o, const std::string& v) { o.rawDevice = v; }},
+    {"--cable-pace", nullptr, "with --raw-midi, take and send every byte at the MIDI\ncable's rate (320 us a byte)",
+     [](Options& o, const std::string&) { o.cablePace = true; }},
+    {"--help", nullptr, "this text", nullptr},
+};
+
+void printHelp() {
+    std::cout << "usage: trackpod-sim [options]\n\n"
+                 "A simulated trackpod handheld on virtual MIDI ports named \"trackpod-sim ...\".\n"
+                 "It answers tpmidi01's commands and data packets until it is stopped (Ctrl-C or\n"
+                 "SIGTERM), then writes what it was asked to save and a summary.\n\n";
+    for (const SimOption& option : kOptions) {
+        std::string head = std::string("  ") + option.name + (option.value ? std::string(" ") + option.value : "");
+        head.resize(std::max<std::size_t>(head.size() + 1, 21), ' ');
+        std::string help = option.help;
+        for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
+            help.insert(at + 1, std::string(21, ' '));
+        }
+        std::cout << head << help << '\n';
+    }
+}
+
 void parse(const std::vector<std::string>& args, Options& o) {
     for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        auto value = [&]() -> const char* {
-            if (!hasValue) throw std::invalid_argument(arg + " needs a value");
-            return args[++i].c_str();
-        };
-        if (arg == "--help") {
-            std::cout << kHelp;
+        const std::string& arg = args[i];
+        const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                         [&arg](const SimOption& known) { return arg == known.name; });
+        if (option == std::end(kOptions)) throw std::invalid_argument("unknown option " + arg + " (see --help)");
+        if (!option->apply) {
+            printHelp();
             std::exit(0);
-        } else if (arg == "--bank") {
-            const std::string name = value();
-            if (!readFile(name, o.config.bank)) throw std::invalid_argument("cannot read " + name);
-        } else if (arg == "--save") {
-            o.save = value();
-        } else if (arg == "--gba-save") {
-            o.gbaSave = value();
-        } else if (arg == "--log") {
-            o.log = value();
-        } else if (arg == "--pace-us") {
-            o.paceUs = number(value());
-        } else if (arg == "--status") {
-            o.config.commandStatus = static_cast<int>(number(value()));
-        } else if (arg == "--silent") {
-            o.config.silent = true;
-        } else if (arg == "--stray") {
-            o.config.strayBeforeAnswer.push_back(strayMessage(value()));
-        } else if (arg == "--bank-stray") {
-            const auto [at, kind] = pair(arg, value());
-            o.config.bankStrays.emplace_back(std::stoul(at), strayMessage(kind));
-        } else if (arg == "--bank-hole") {
-            const auto [after, count] = pair(arg, value());
-            o.config.bankHoles.emplace_back(std::stoul(after), std::stoul(count));
-        } else if (arg == "--bank-number") {
-            o.config.bankNumber = static_cast<std::uint8_t>(number(value()) & wire::kNumberMask);
-        } else if (arg == "--faults") {
-            o.config.faultEvery = number(value());
-        } else if (arg == "--answer-packets") {
-            o.config.answerPackets = number(value());
-        } else if (arg == "--gba-client") {
-            o.config.gba.clientByte = static_cast<std::uint8_t>(number(value()));
-        } else if (arg == "--gba-length") {
-            o.config.gba.lengthByte = static_cast<std::uint8_t>(number(value()));
-        } else if (arg == "--gba-wait") {
-            o.config.gba.waitTries = number(value());
-        } else if (arg == "--gba-end") {
-            const std::string v = value();
-            o.config.gba.endTries = v == "never" ? -1 : static_cast<int>(number(v.c_str()));
-        } else if (arg == "--name") {
-            o.name = value();
-        } else if (arg == "--raw-midi") {
-            o.rawDevice = value();
-        } else if (arg == "--cable-pace") {
-            o.cablePace = true;
-        } else {
-            throw std::invalid_argument("unknown option " + arg + " (see --help)");
         }
+        if (option->value && i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
+        option->apply(o, option->value ? args[++i] : std::string());
     }
 }
 
@@ -206,15 +204,14 @@ void serve(const Message& message, Handheld& handheld, const Options& options, s
 // The handheld on virtual ports of the MIDI library's own system.
 int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
     Inbox inbox;
-    RtMidiPtr<RtMidiOut> out;
-    RtMidiPtr<RtMidiIn> in;
+    RtMidiOutPtr out;
+    RtMidiInPtr in;
     // The ports' own names begin with the client's too: WinMM (Wine's driver over ALSA)
     // shows a port's name without its client's.
     const std::string toHandheld = options.name + " to-handheld", fromHandheld = options.name + " from-handheld";
     try {
-        out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, options.name + " out");
-        in = createRtMidi<RtMidiIn>(out->getCurrentApi(), options.name + " in", kInputQueueLimit);
-        in->ignoreTypes(false, true, true);
+        out = createMidiOut(options.name + " out");
+        in = createMidiIn(options.name + " in", *out);
         in->setCallback(onMessage, &inbox);
         // Where the MIDI system has no virtual ports (Windows) the library only
         // warns: fail at once instead of serving nothing.
@@ -226,6 +223,9 @@ int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream&
         out->setErrorCallback(nullptr, nullptr);
     } catch (const RtMidiError& e) {
         std::cerr << "trackpod-sim: cannot open virtual MIDI ports: " << e.getMessage() << "\n";
+        return 1;
+    } catch (const MidiFailure& e) {
+        std::cerr << "trackpod-sim: cannot open virtual MIDI ports: " << e.what() << "\n";
         return 1;
     }
     served.ready = true;
@@ -249,8 +249,7 @@ int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream&
         std::cerr << "trackpod-sim: the MIDI system failed: " << e.getMessage() << "\n";
         status = 1;
     }
-    // The callback off before its object goes; then the input, then the output, as the
-    // simulator has always closed them.
+    // The callback off before its object goes; then the input, then the output.
     in->cancelCallback();
     in.reset();
     out.reset();

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "midi/rtmidi_binding.h"
+#include "midi/drop_watch.h"
 
 TEST(DropWatch, NotesRtMidisWordOfADropAndKeepsItOffTheConsole) {
     std::stringbuf console;

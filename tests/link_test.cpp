@@ -7,21 +7,21 @@
 
 TEST(DataPackets, WorkedExamplesAndNumbering) {
     Scripted s({}, true);
-    EXPECT_EQ(exchangeByte(s.st, 0xAB), 0xAB);
-    EXPECT_EQ(exchangeWord(s.st, 0x6202), 0x6202u);
-    EXPECT_EQ(exchangeWord(s.st, 0x80FF0102), 0x80FF0102u);
-    sendBlock(s.st, 0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210);
+    EXPECT_EQ(exchangeByte(s.link, 0xAB), 0xAB);
+    EXPECT_EQ(exchangeWord(s.link, 0x6202), 0x6202u);
+    EXPECT_EQ(exchangeWord(s.link, 0x80FF0102), 0x80FF0102u);
+    sendBlock(s.link, 0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210);
     EXPECT_EQ(hexLine(s.sent[0]), "F0 7E 00 07 02 01 01 40 2B 00 F7");
     EXPECT_EQ(hexLine(s.sent[1]), "F0 7E 00 07 02 02 04 00 00 00 62 02 00 F7");
     EXPECT_EQ(hexLine(s.sent[2]), "F0 7E 00 07 02 03 04 60 00 7F 01 02 00 F7");
     EXPECT_EQ(hexLine(s.sent[3]),
               "F0 7E 00 07 02 04 12 07 01 23 45 67 09 2B 4D 7C 6F 7E 5C 3A 18 76 54 00 32 10 00 F7");
-    EXPECT_TRUE(s.st.outMessage.empty());
+    EXPECT_TRUE(s.link.outMessage.empty());
     // Packet numbers run 1 to 127, then 0, across every kind of operation.
     for (int i = 5; i <= 129; ++i) {
-        if (i % 3 == 0) exchangeWord(s.st, 1);
-        if (i % 3 == 1) exchangeByte(s.st, 1);
-        if (i % 3 == 2) sendBlock(s.st, 1, 2, 3, 4);
+        if (i % 3 == 0) exchangeWord(s.link, 1);
+        if (i % 3 == 1) exchangeByte(s.link, 1);
+        if (i % 3 == 2) sendBlock(s.link, 1, 2, 3, 4);
     }
     EXPECT_EQ(s.sent[126][5], 127);
     EXPECT_EQ(s.sent[127][5], 0);
@@ -29,28 +29,33 @@ TEST(DataPackets, WorkedExamplesAndNumbering) {
 }
 
 TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
-    // The operation (b: byte, w: word, k: block), the answers, the result, the polls taken.
-    const std::tuple<char, std::deque<Bytes>, std::uint32_t, unsigned> cases[] = {
-        // Nine bytes with the right number do not answer a byte; ten do.
-        {'b', {{0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0xF7}, {0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0x01, 0xF7}}, 0x81, 2},
-        // A stale answer, an empty poll, a channel message, then the answer (sub-ID, count unread).
-        {'b', {{0xF0, 0x7E, 0, 7, 2, 0x7F, 1, 0, 0x11, 0, 0xF7}, {}, {0x90, 0x3C, 0x40},
-               {0xF0, 0x7D, 9, 9, 9, 1, 9, 0x00, 0x22, 0xF7}}, 0x22, 4},
-        // A word needs twelve bytes.
-        {'w', {{0xF0, 0x7E, 0, 7, 2, 1, 4, 0x78, 1, 2, 3}, {0xF0, 0x7E, 0, 7, 2, 1, 4, 0x7F, 1, 2, 3, 4}},
-         0x81828384u, 2},
-        // A block, six.
-        {'k', {{0xF0, 0x7E, 0, 7, 1}, {0xF0, 0x7E, 0, 7, 3, 1}}, 0, 2},
+    struct Case {
+        const char* name;
+        char operation;  // b: byte, w: word, k: block
+        std::deque<Bytes> answers;
+        std::uint32_t result;
+        unsigned polls;  // taken until the answer
     };
-    for (const auto& [operation, answers, expected, polls] : cases) {
-        Scripted s(answers);
+    const Case cases[] = {
+        {"nine bytes with the right number do not answer a byte; ten do", 'b',
+         {{0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0xF7}, {0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0x01, 0xF7}}, 0x81, 2},
+        {"a stale answer, an empty poll, a channel message, then the answer (sub-ID, count unread)", 'b',
+         {{0xF0, 0x7E, 0, 7, 2, 0x7F, 1, 0, 0x11, 0, 0xF7}, {}, {0x90, 0x3C, 0x40},
+          {0xF0, 0x7D, 9, 9, 9, 1, 9, 0x00, 0x22, 0xF7}}, 0x22, 4},
+        {"a word needs twelve bytes", 'w',
+         {{0xF0, 0x7E, 0, 7, 2, 1, 4, 0x78, 1, 2, 3}, {0xF0, 0x7E, 0, 7, 2, 1, 4, 0x7F, 1, 2, 3, 4}}, 0x81828384u, 2},
+        {"a block, six", 'k', {{0xF0, 0x7E, 0, 7, 1}, {0xF0, 0x7E, 0, 7, 3, 1}}, 0, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scripted s(c.answers);
         std::uint32_t result = 0;
-        if (operation == 'b') result = exchangeByte(s.st, 5);
-        if (operation == 'w') result = exchangeWord(s.st, 0);
-        if (operation == 'k') sendBlock(s.st, 0, 0, 0, 0);
-        EXPECT_EQ(result, expected) << operation;
-        EXPECT_EQ(s.polls, polls) << operation;
-        EXPECT_EQ(s.st.lastReplyNumber, 1);
+        if (c.operation == 'b') result = exchangeByte(s.link, 5);
+        if (c.operation == 'w') result = exchangeWord(s.link, 0);
+        if (c.operation == 'k') sendBlock(s.link, 0, 0, 0, 0);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(s.polls, c.polls);
+        EXPECT_EQ(s.link.lastReplyNumber, 1);
     }
 }
 
@@ -59,6 +64,6 @@ TEST(DataPackets, MergedMessagesAreSplitInOrder) {
     const Bytes first = {0xF0, 0x7E, 0, 7, 2, 1, 0xF7, 0xF0, 0x7E, 0, 7, 2, 1, 1, 0, 0x10, 0xF7};
     const Bytes second = {0xF0, 0x7E, 0, 7, 2, 2, 1, 0, 0x20, 0xF7, 0xF0, 0x7E, 0, 7, 2, 3, 1, 0, 0x30, 0xF7};
     Scripted s({first, second});
-    for (const std::uint8_t value : {0x10, 0x20, 0x30}) EXPECT_EQ(exchangeByte(s.st, 0), value);
+    for (const std::uint8_t value : {0x10, 0x20, 0x30}) EXPECT_EQ(exchangeByte(s.link, 0), value);
     EXPECT_EQ(s.polls, 2u);
 }

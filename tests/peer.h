@@ -9,25 +9,26 @@
 #include <deque>
 #include <sstream>
 
-#include "link/state.h"
+#include "link/link.h"
+#include "platform/console.h"
 
 struct OutOfInput {};
 
 struct Scripted {
-    ProgramState st;
+    Link link;
     std::ostringstream out, err;
+    Console console{nullptr, &out, &err};
     std::vector<Bytes> sent;
     std::deque<Bytes> queued;
     bool echo = false;
     unsigned polls = 0, silence = UINT_MAX, silentPolls = 0;
 
     explicit Scripted(std::deque<Bytes> answers = {}, bool echoes = false) : queued(std::move(answers)), echo(echoes) {
-        st.out = &out, st.err = &err;
-        st.midi.send = [this](const Bytes& m) {
+        link.midi.send = [this](const Bytes& m) {
             sent.push_back(m);
             if (echo) queued.push_back(m);
         };
-        st.midi.poll = [this](Bytes& m) {
+        link.midi.poll = [this](Bytes& m) {
             ++polls;
             if (queued.empty()) {
                 m.clear();

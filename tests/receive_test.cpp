@@ -13,14 +13,15 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
         {2500, "1k saved \r2k saved \r2k saved... done.\n"},
     };
     for (const auto& [size, tail] : cases) {
+        SCOPED_TRACE(size);
         HandheldConfig config;
         config.bank = pattern(size, 0x24);
         Rig rig(config);
-        if (size == 500) rig.st.receiveIdlePolls = kReceiveIdlePolls;  // one case with the real limit
+        if (size == 500) rig.link.bankEndPolls = kReceiveIdlePolls;  // one case with the real limit
         const std::string file = dir.name("bank.tp2");
         EXPECT_EQ(rig.run({"-receive", file}), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + kReady + tail + "\n") << size;
-        EXPECT_EQ(readAll(file), config.bank) << size;
+        EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + tail + "\n");
+        EXPECT_EQ(readAll(file), config.bank);
         EXPECT_EQ(rig.err.str(), saved(file, size));
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(file + ".part")));
         // A bank the user can open afterwards (the tests may run as root, who could anyway).
@@ -40,7 +41,14 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
     const std::string hole = "tpmidi01: the bank has a hole after byte ";
     const std::string dropped = "tpmidi01: the MIDI system dropped messages of the bank: the program could not "
                                 "take them in time (was it stopped, or the computer busy or asleep?)\n";
-    const std::tuple<Holes, std::optional<std::uint8_t>, std::size_t, bool, std::string> cases[] = {
+    struct Case {
+        Holes holes;
+        std::optional<std::uint8_t> number;  // every message's number, where it does not count
+        std::size_t strayAt;                 // an identity reply before this byte; 0: none
+        bool drops;                          // the MIDI system says it dropped messages
+        std::string said;                    // the error stream between its first and last lines
+    };
+    const Case cases[] = {
         {{{2000, 37}}, std::nullopt, 0, false, hole + "2000: at least 37 messages lost (number 80, then 117)\n"},
         {{{1000, 100}}, std::nullopt, 0, false, hole + "1000: at least 100 messages lost (number 104, then 76)\n"},
         {{{3000, 1}}, std::nullopt, 0, false, hole + "3000: at least 1 message lost (number 56, then 57)\n"},
@@ -61,7 +69,9 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
         // A message of another kind amid a counting bank is no byte of it.
         {{}, std::nullopt, 2000, false, ""},
     };
-    for (const auto& [holes, number, strayAt, drops, said] : cases) {
+    for (const Case& c : cases) {
+        const auto& [holes, number, strayAt, drops, said] = c;
+        SCOPED_TRACE(testing::PrintToString(holes) + (said.empty() ? ", whole" : ", " + said));
         HandheldConfig config;
         config.bank = pattern(4096, 0x24);
         config.bankHoles = holes;
@@ -76,17 +86,17 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
         const std::string file = dir.file("song.tp2", {1, 2, 3});
         Rig rig(config);
         bool asked = false;  // asked as the receive starts, and as it ends
-        if (drops) rig.st.midi.dropped = [&asked] { return std::exchange(asked, true); };
+        if (drops) rig.link.midi.dropped = [&asked] { return std::exchange(asked, true); };
         rig.run({"-receive", file});
         std::string progress;
         for (std::size_t k = 1; k <= arrived.size() / 1024; ++k) progress += std::to_string(k) + "k saved \r";
         if (said.empty()) {
-            EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + std::to_string(arrived.size() / 1024) +
+            EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + progress + std::to_string(arrived.size() / 1024) +
                                             "k saved... done.\n\n");
             EXPECT_EQ(rig.err.str(), saved(file, arrived.size()));
             EXPECT_EQ(readAll(file), arrived);
         } else {
-            EXPECT_EQ(rig.console.text, kPortsOpened + kReady + progress + "\nerror\n\n");
+            EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + progress + "\nerror\n\n");
             EXPECT_EQ(rig.err.str(), receivingInto(file) + said + "tpmidi01: " +
                                          std::to_string(arrived.size()) + " bytes received are in " + file +
                                          ".part; " + file + " was left as it was\n");
@@ -102,19 +112,29 @@ TEST(ReceiveFile, WhatCountsAsTheAnswerAndAsAByte) {
     ScratchDir dir;
     using Strays = std::vector<std::pair<std::size_t, Bytes>>;
     const Bytes none;
-    const std::tuple<std::optional<int>, Bytes, Strays, unsigned, std::string, Bytes> cases[] = {
-        // An unrelated nine-byte SysEx message counts; a channel message and eight bytes do not.
-        {std::nullopt, none, {{1, {0xF0, 0x7D, 1, 2, 3, 4, 5, 0x40, 0x05}}, {1, {0x90, 0x3C, 0x40}},
-                   {1, {0xF0, 0x7E, 0, 7, 2, 0, 0x40, 0xF7}}}, 0, kReady, {1, 0x85, 2}},
-        {2, none, {}, 0, "\nerror\n", {1, 2}},
-        // Too short to hold a status; the real answer then counts as a byte (0).
-        {6, {0x90, 0x3C, 0x40}, {}, 0, "\nerror\n", {0, 1, 2}},
-        // A message already waiting is taken as the answer.
-        {4, {0xF0, 0x7E, 0, 7, 3, 0, 0, 6, 0, 0xF7}, {}, 0, kReady, {0x00, 1, 2}},
-        // The first byte is waited for without limit: three idle limits' worth of silence.
-        {std::nullopt, none, {}, 30000, kReady, {1, 2}},
+    struct Case {
+        const char* name;
+        std::optional<int> status;  // the answer's, when not the right one
+        Bytes waiting;              // a message already waiting before the request
+        Strays strays;              // messages among the bank's
+        unsigned silence;           // empty polls after the answer
+        std::string text;           // the console after the port lines, before the last line
+        Bytes bytes;                // the file
     };
-    for (const auto& [status, waiting, strays, silence, text, bytes] : cases) {
+    const Case cases[] = {
+        {"an unrelated nine-byte SysEx message counts; a channel message and eight bytes do not", std::nullopt, none, {{1, {0xF0, 0x7D, 1, 2, 3, 4, 5, 0x40, 0x05}}, {1, {0x90, 0x3C, 0x40}},
+                   {1, {0xF0, 0x7E, 0, 7, 2, 0, 0x40, 0xF7}}}, 0, kReady, {1, 0x85, 2}},
+        {"another status", 2, none, {}, 0, "\nerror\n", {1, 2}},
+        {"too short to hold a status; the real answer then counts as a byte (0)", 6, {0x90, 0x3C, 0x40}, {}, 0,
+         "\nerror\n", {0, 1, 2}},
+        {"a message already waiting is taken as the answer", 4, {0xF0, 0x7E, 0, 7, 3, 0, 0, 6, 0, 0xF7}, {}, 0, kReady,
+         {0x00, 1, 2}},
+        {"the first byte waited for without limit: three idle limits' worth of silence", std::nullopt, none, {},
+         30000, kReady, {1, 2}},
+    };
+    for (const Case& c : cases) {
+        const auto& [name, status, waiting, strays, silence, text, bytes] = c;
+        SCOPED_TRACE(name);
         HandheldConfig config;
         config.bank = {1, 2};
         config.bankStrays = strays;
@@ -122,11 +142,11 @@ TEST(ReceiveFile, WhatCountsAsTheAnswerAndAsAByte) {
         Rig rig(config);
         if (!waiting.empty()) rig.handheld->queue(waiting);
         unsigned polls = 0;
-        auto poll = rig.st.midi.poll;
-        rig.st.midi.poll = [&, silence = silence](Bytes& m) { return ++polls > 1 && polls <= 1 + silence ? m.clear() : poll(m); };
+        auto poll = rig.link.midi.poll;
+        rig.link.midi.poll = [&, silence = silence](Bytes& m) { return ++polls > 1 && polls <= 1 + silence ? m.clear() : poll(m); };
         rig.run({"-receive", dir.name("x.tp2")});
-        EXPECT_EQ(rig.console.text, kPortsOpened + text + "0k saved... done.\n\n") << bytes.size();
-        EXPECT_EQ(readAll(dir.name("x.tp2")), bytes) << bytes.size();
+        EXPECT_EQ(rig.screen.text, kPortsOpened + text + "0k saved... done.\n\n");
+        EXPECT_EQ(readAll(dir.name("x.tp2")), bytes);
     }
 }
 
@@ -138,7 +158,12 @@ TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
                                 "for trackpod 1.6 and trackpod 2.5 files.\n";
     const std::string noName = "tpmidi01: -receive needs the name of the file to write\n";
     const std::string missing = dir.name("no/such/dir");
-    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+    struct Case {
+        std::vector<std::string> args;
+        std::string text;    // the console after the port lines
+        std::string reason;  // how the error stream begins
+    };
+    const Case cases[] = {
         {{"-receive"}, askName, noName}, {{"-receive", ""}, askName, noName},
         {{"-receive", missing}, askName, "tpmidi01: cannot write " + missing + ".part: "},
         {{"-receive", dir.path}, askName, "tpmidi01: cannot write " + dir.path + ": "},
@@ -148,12 +173,14 @@ TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
         {{"-receive", "/dev/null"}, kReady + "0k saved... done.\n\n", "tpmidi01: 100 bytes saved in /dev/null\n"},
 #endif
     };
-    for (const auto& [args, text, reason] : cases) {
+    for (const Case& c : cases) {
+        const auto& [args, text, reason] = c;
+        SCOPED_TRACE(args.back());
         HandheldConfig config;
         config.bank = pattern(100, 1);
         Rig rig(config);
         EXPECT_EQ(rig.run(args), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + text);
+        EXPECT_EQ(rig.screen.text, kPortsOpened + text);
         EXPECT_TRUE(beginsWith(rig.err.str(), reason)) << rig.err.str();
         EXPECT_EQ(rig.sends().size(), text == askName ? 0u : 1u);
     }
@@ -165,11 +192,11 @@ TEST(ReceiveFile, APortThatGoesAwayLeavesTheNamedFileAsItWas) {
     HandheldConfig config;
     config.bank = pattern(1500, 0x24);
     Rig rig(config);
-    rig.st.receiveIdlePolls = kReceiveIdlePolls;
-    rig.st.midi.missingPort = [] { return std::string("trackpod-sim out:from-handheld"); };
+    rig.link.bankEndPolls = kReceiveIdlePolls;
+    rig.link.midi.missingPort = [] { return std::string("trackpod-sim out:from-handheld"); };
     const std::string file = dir.file("song.tp2", {7});
     rig.run({"-receive", file});
-    EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "1k saved \r\nerror\n");
+    EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + "1k saved \r\nerror\n");
     // The byte count comes last, after the port's reason.
     EXPECT_EQ(rig.err.str(), receivingInto(file) +
                                  "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n"
@@ -188,17 +215,23 @@ TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
     ScratchDir dir;
     const std::string heldUp = "tpmidi01: the program was held up for 1.0 s near the end of the bank (stopped, or "
                                "the computer asleep): its end may be lost\n";
-    const std::tuple<std::size_t, std::size_t, bool> cases[] = {{300, 2, false}, {150, 2, true}, {150, 1, false}};
-    for (const auto& [k, looks, done] : cases) {
+    struct Case {
+        std::size_t k, looks;
+        bool done;
+    };
+    const Case cases[] = {{300, 2, false}, {150, 2, true}, {150, 1, false}};
+    for (const Case& c : cases) {
+        const auto& [k, looks, done] = c;
+        SCOPED_TRACE("held up after message " + std::to_string(k) + ", then " + std::to_string(looks) + " looks");
         HandheldConfig config;
         config.bank = pattern(300, 0x24);
         Rig rig(config);
-        rig.st.receiveIdlePolls = 3 * 65536;
+        rig.link.bankEndPolls = 3 * 65536;
         Clock::duration held{};
-        rig.st.longestHoldUp = [&held] { return std::exchange(held, {}); };
+        rig.link.longestHoldUp = [&held] { return std::exchange(held, {}); };
         std::size_t taken = 0, silence = 0;
-        auto poll = rig.st.midi.poll;
-        rig.st.midi.poll = [&, k = k, looks = looks](Bytes& m) {
+        auto poll = rig.link.midi.poll;
+        rig.link.midi.poll = [&, k = k, looks = looks](Bytes& m) {
             if (silence > 0) return --silence, m.clear();
             poll(m);
             taken += !m.empty();  // the first is the answer to the request
@@ -211,7 +244,7 @@ TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
         if (done) {
             EXPECT_EQ(rig.err.str(), saved(file, 300));
         } else {
-            EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "\nerror\n\n");
+            EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + "\nerror\n\n");
             EXPECT_EQ(rig.err.str(), receivingInto(file) + heldUp + "tpmidi01: 300 bytes received are in " + file +
                                          ".part; " + file + " was not created\n");
         }
@@ -225,8 +258,8 @@ TEST(ReceiveFile, ABankThatCannotTakeTheFilesPlaceIsNotDone) {
     config.bank = pattern(100, 0x24);
     Rig rig(config);
     const std::string file = dir.file("song.tp2", {7});
-    auto poll = rig.st.midi.poll;
-    rig.st.midi.poll = [&](Bytes& m) {
+    auto poll = rig.link.midi.poll;
+    rig.link.midi.poll = [&](Bytes& m) {
         poll(m);
         if (m.empty() || !std::filesystem::is_regular_file(std::filesystem::u8path(file))) return;
         std::filesystem::remove(std::filesystem::u8path(file));
@@ -234,7 +267,7 @@ TEST(ReceiveFile, ABankThatCannotTakeTheFilesPlaceIsNotDone) {
         dir.file("song.tp2/inside", {1});
     };
     rig.run({"-receive", file});
-    EXPECT_EQ(rig.console.text, kPortsOpened + kReady + "\nerror\n\n");
+    EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + "\nerror\n\n");
     const std::string err = rig.err.str(), cannot = "tpmidi01: cannot replace " + file + ": ";
     const std::size_t said = err.find(cannot);
     ASSERT_NE(said, std::string::npos) << err;

@@ -15,9 +15,11 @@
 
 #include "app/run.h"
 #include "handheld.h"
+#include "seam.h"
 
-// The console: its text, and whether every visible character written has been flushed.
-struct Console : std::streambuf {
+// What the user sees of standard output: its text, and whether every visible character
+// written has been flushed.
+struct Screen : std::streambuf {
     std::string text;
     bool shown = true;
     int_type overflow(int_type c) override { return xsputn(std::string(1, static_cast<char>(c)).data(), 1), c; }
@@ -32,11 +34,12 @@ struct Console : std::streambuf {
 struct Rig {
     HandheldConfig config;
     std::unique_ptr<Handheld> handheld;
-    ProgramState st;
-    Console console;
-    std::ostream out{&console};
+    Link link;
+    Screen screen;
+    std::ostream out{&screen};
     std::ostringstream err;
     std::istringstream in;
+    Console console{&in, &out, &err};
     // "sleep N", "send HEX", "open in N", "open out N", "destroy", in the order they happened.
     std::vector<std::string> events;
     // Times the program went on (paused, sent, polled, ended) with text the user could not yet see.
@@ -46,7 +49,7 @@ struct Rig {
     bool createFails = false, openFails = false, sendFails = false;
 
     void record(const std::string& event) {
-        unflushed += !console.shown;
+        unflushed += !screen.shown;
         events.push_back(event);
     }
     static void failIf(bool fails, const char* what) {
@@ -55,31 +58,31 @@ struct Rig {
 
     explicit Rig(HandheldConfig c = {}, const std::string& input = "\n")
         : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), in(input) {
-        st.out = &out, st.err = &err, st.in = &in, st.receiveIdlePolls = 10000;
-        st.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
-        st.midi.create = [this] { failIf(createFails, "no MIDI system"); };
-        st.midi.destroy = [this] { record("destroy"); };
-        st.midi.portNames = [this](Direction d) { return d == Direction::Input ? inputPorts : outputPorts; };
-        st.midi.openPort = [this](Direction d, unsigned i) {
+        link.bankEndPolls = 10000;
+        link.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
+        bindHandheld(link.midi, *handheld);
+        link.midi.create = [this] { failIf(createFails, "no MIDI system"); };
+        link.midi.destroy = [this] { record("destroy"); };
+        link.midi.portNames = [this](Direction d) { return d == Direction::Input ? inputPorts : outputPorts; };
+        link.midi.openPort = [this](Direction d, unsigned i) {
             failIf(openFails, "cannot open");
             record((d == Direction::Input ? "open in " : "open out ") + std::to_string(i));
         };
-        st.midi.send = [this](const Bytes& m) {
+        link.midi.send = [this, send = link.midi.send](const Bytes& m) {
             failIf(sendFails, "send failed");
             record("send " + hexLine(m));
-            handheld->receive(m);
+            send(m);
         };
-        st.midi.poll = [this](Bytes& m) {
-            unflushed += !console.shown;
-            m.clear();
-            handheld->take(m);
+        link.midi.poll = [this, poll = link.midi.poll](Bytes& m) {
+            unflushed += !screen.shown;
+            poll(m);
         };
     }
     ~Rig() { EXPECT_EQ(unflushed, 0u) << "text not flushed before the program went on"; }
 
     int run(std::vector<std::string> args) {
         args.insert(args.begin(), "tpmidi01");
-        return runProgram(st, args);
+        return runProgram(link, console, args);
     }
 
     std::vector<std::string> sends() const {

@@ -19,12 +19,12 @@ static const std::string kUsage =
 TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     Rig usage;
     EXPECT_EQ(usage.run({}), 0);
-    EXPECT_EQ(usage.console.text, kPortsOpened + kUsage);
+    EXPECT_EQ(usage.screen.text, kPortsOpened + kUsage);
     EXPECT_EQ(usage.events, (std::vector<std::string>{"open in 0", "open out 0", "destroy"}));
     for (const char* option : {"-Send", "-sync2", "send", "-H", ""}) {
         Rig rig;
         EXPECT_EQ(rig.run({option, "x"}), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + "\n") << option;
+        EXPECT_EQ(rig.screen.text, kPortsOpened + "\n") << option;
         EXPECT_EQ(rig.err.str(), "tpmidi01: unknown option \"" + std::string(option) +
                                      "\"; run tpmidi01 --help for the options\n");
         EXPECT_TRUE(rig.sends().empty()) << option;
@@ -38,36 +38,48 @@ TEST(RunFlow, HelpAndVersionNeedNoMidiSystem) {
         Rig rig;
         rig.createFails = true;
         EXPECT_EQ(rig.run({option}), 0);
-        EXPECT_EQ(rig.console.text, text) << option;
+        EXPECT_EQ(rig.screen.text, text) << option;
         EXPECT_TRUE(rig.events.empty()) << option;
     }
 }
 
 TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
-    Rig noInput, noOutput, create, open, send;
-    noInput.inputPorts.clear();
-    noOutput.outputPorts.clear();
-    create.createFails = open.openFails = send.sendFails = true;
     // The library's own reason goes to the error stream, the "error" line to the console.
-    const std::tuple<Rig*, std::string, std::string> cases[] = {
-        {&noInput, "\nNo input ports available!\n", ""},
-        {&noOutput, "\ntrackpod-sim out:from-handheld opened for input\n\nNo output ports available!\n", ""},
-        {&create, "error\n", "tpmidi01: no MIDI system\n"},
-        {&open, "\nerror\n", "tpmidi01: cannot open\n"},
-        // A failed send ends the branch instead of waiting for an answer.
-        {&send, kPortsOpened + "\nerror\n", "tpmidi01: send failed\n"},
+    struct Case {
+        const char* name;
+        void (*breakRig)(Rig&);
+        std::string text, reason;
     };
-    for (const auto& [rig, text, reason] : cases) {
-        EXPECT_EQ(rig->run({"-getmidi"}), 0);
-        EXPECT_EQ(rig->console.text, text);
-        EXPECT_EQ(rig->err.str(), reason);
-        EXPECT_EQ(rig->events.back(), "destroy");
-        EXPECT_TRUE(rig->sends().empty());
+    const Case cases[] = {
+        {"no input port", [](Rig& r) { r.inputPorts.clear(); }, "\nNo input ports available!\n", ""},
+        {"no output port", [](Rig& r) { r.outputPorts.clear(); },
+         "\ntrackpod-sim out:from-handheld opened for input\n\nNo output ports available!\n", ""},
+        {"no MIDI system", [](Rig& r) { r.createFails = true; }, "error\n", "tpmidi01: no MIDI system\n"},
+        {"a port that fails to open", [](Rig& r) { r.openFails = true; }, "\nerror\n", "tpmidi01: cannot open\n"},
+        // A failed send ends the branch instead of waiting for an answer.
+        {"a send that fails", [](Rig& r) { r.sendFails = true; }, kPortsOpened + "\nerror\n",
+         "tpmidi01: send failed\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        c.breakRig(rig);
+        EXPECT_EQ(rig.run({"-getmidi"}), 0);
+        EXPECT_EQ(rig.screen.text, c.text);
+        EXPECT_EQ(rig.err.str(), c.reason);
+        EXPECT_EQ(rig.events.back(), "destroy");
+        EXPECT_TRUE(rig.sends().empty());
     }
 }
 
 TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
-    const std::tuple<const char*, std::string, const char*, std::size_t> cases[] = {
+    struct Case {
+        const char* option;
+        std::string bytes;
+        const char* text;
+        std::size_t pauses;
+    };
+    const Case cases[] = {
         {"-sync", command("01", "73", "1A"), "Sync mode activated.", 2},
         {"-SYNC", command("01", "53", "1A"), "Sync mode activated permanently.", 2},
         {"-midi", command("01", "6D", "1A"), "MIDI mode activated.", 1},
@@ -78,14 +90,15 @@ TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
         {"-midireceive", command("03", "6D", "00"), "MIDI receive mode activated.", 1},
         {"-MIDIRECEIVE", command("03", "4D", "00"), "MIDI receive mode activated permanently.", 1},
     };
-    for (const auto& [option, bytes, text, pauses] : cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
         Rig rig;
-        EXPECT_EQ(rig.run({option}), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + "\n" + text + "\n\n") << option;
+        EXPECT_EQ(rig.run({c.option}), 0);
+        EXPECT_EQ(rig.screen.text, kPortsOpened + "\n" + c.text + "\n\n");
         std::vector<std::string> expected = {"open in 0", "open out 0"};
-        expected.insert(expected.end(), pauses, "sleep 500");
-        expected.insert(expected.end(), {"send " + bytes, "destroy"});
-        EXPECT_EQ(rig.events, expected) << option;
+        expected.insert(expected.end(), c.pauses, "sleep 500");
+        expected.insert(expected.end(), {"send " + c.bytes, "destroy"});
+        EXPECT_EQ(rig.events, expected);
     }
 }
 
@@ -104,29 +117,35 @@ TEST(ModeSwitches, DelayArgument) {
         rig.run(args);
         EXPECT_EQ(rig.sends().empty() ? "" : rig.sends().at(0).substr(30, 2), byte) << args.back();
         if (byte.empty()) {
-            EXPECT_EQ(rig.console.text, kPortsOpened + "\nThe delay must be between 0 and 127; nothing was sent.\n\n");
+            EXPECT_EQ(rig.screen.text, kPortsOpened + "\nThe delay must be between 0 and 127; nothing was sent.\n\n");
         }
     }
 }
 
 TEST(ModeSwitches, TheFirstMessageDecides) {
-    const Bytes none;
-    const std::tuple<const char*, int, Bytes, const char*> cases[] = {
-        {"-sync", 0, none, "error"},  {"-getmidi", 4, none, "error"}, {"-MIDI", 4, none, "error"},
-        {"-sync", 4, none, "Sync mode activated."}, {"-midi", 0, none, "MIDI mode activated."},
+    struct Case {
+        const char* option;
+        int status;      // what the handheld answers
+        Bytes waiting;   // a message already waiting before the command, or none
+        const char* text;
+    };
+    const Case cases[] = {
+        {"-sync", 0, {}, "error"},  {"-getmidi", 4, {}, "error"}, {"-MIDI", 4, {}, "error"},
+        {"-sync", 4, {}, "Sync mode activated."}, {"-midi", 0, {}, "MIDI mode activated."},
         // A message already waiting is the answer; seven bytes hold no status, eight do.
         {"-midi", 0, {0xF0, 0x7E, 0, 7, 2, 0, 0, 4, 0, 0xF7}, "error"},
         {"-sync", 4, {0x90, 0x3C, 0x40}, "error"},
         {"-getmidi", 6, {0xF0, 0x7E, 0, 7, 3, 0, 0}, "error"},
         {"-getmidi", 4, {0xF0, 0x7E, 0, 7, 3, 0, 0, 6}, "MIDI receive mode activated."},
     };
-    for (const auto& [option, status, waiting, text] : cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + ", status " + std::to_string(c.status) + ", " + hexLine(c.waiting));
         HandheldConfig config;
-        config.commandStatus = status;
+        config.commandStatus = c.status;
         Rig rig(config);
-        if (!waiting.empty()) rig.handheld->queue(waiting);
-        rig.run({option});
-        EXPECT_EQ(rig.console.text, kPortsOpened + "\n" + text + "\n\n") << option << " " << status;
+        if (!c.waiting.empty()) rig.handheld->queue(c.waiting);
+        rig.run({c.option});
+        EXPECT_EQ(rig.screen.text, kPortsOpened + "\n" + c.text + "\n\n");
     }
 }
 
@@ -147,7 +166,7 @@ TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
     rig.outputPorts = {"Midi Through", "USB MIDI"};
     rig.run({"-send", file});
     const std::string prompt = "\nPlease choose a port number: ";
-    EXPECT_EQ(rig.console.text, "\n  Input port #0: A\n  Input port #1: B\n  Input port #2: C\n" + prompt +
+    EXPECT_EQ(rig.screen.text, "\n  Input port #0: A\n  Input port #1: B\n  Input port #2: C\n" + prompt +
                                  prompt + prompt + prompt + prompt + prompt +
                                  "B opened for input\n\n  Output port #0: Midi Through\n"
                                  "  Output port #1: USB MIDI\n" + prompt + "Midi Through opened for output\n\n"
@@ -162,7 +181,7 @@ TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {
     Rig closed({}, "x\n");
     closed.inputPorts = {"A", "B"};
     closed.run({"-sync"});
-    EXPECT_EQ(closed.console.text, "\n  Input port #0: A\n  Input port #1: B\n" + prompt + prompt + "\n");
+    EXPECT_EQ(closed.screen.text, "\n  Input port #0: A\n  Input port #1: B\n" + prompt + prompt + "\n");
     EXPECT_EQ(closed.events, std::vector<std::string>{"destroy"});
 }
 
@@ -172,19 +191,27 @@ TEST(RunFlow, ASilenceWhileAnAnswerIsOwedIsToldOnce) {
     const std::string waiting = "tpmidi01: waiting for the handheld (is trackpod on, in the right mode, and the "
                                 "cable plugged in both ways?); Ctrl-C ends\n";
     ScratchDir dir;
+    struct Case {
+        const char* name;
+        HandheldConfig config;
+        std::vector<std::string> args;
+        std::string said;
+    };
     HandheldConfig silent, bank;
     silent.silent = true;
     bank.bank = pattern(10, 1);
-    const std::tuple<HandheldConfig, std::vector<std::string>, std::string> cases[] = {
-        {silent, {"-sync"}, waiting + "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n"},
-        {bank, {"-receive", dir.name("b")}, saved(dir.name("b"), 10)}};
-    for (const auto& [config, args, said] : cases) {
-        Rig rig(config);
+    const Case cases[] = {
+        {"a silent handheld", silent, {"-sync"},
+         waiting + "tpmidi01: the MIDI port \"trackpod-sim out:from-handheld\" went away\n"},
+        {"a bank's closing silence", bank, {"-receive", dir.name("b")}, saved(dir.name("b"), 10)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig(c.config);
         int seconds = 0, looks = 0;
-        rig.st.now = [&] { return Clock::time_point(std::chrono::seconds(++seconds)); };
-        rig.st.receiveIdlePolls = 6 * 65536;
-        rig.st.midi.missingPort = [&] { return ++looks > 8 ? "trackpod-sim out:from-handheld" : ""; };
-        rig.run(args);
-        EXPECT_EQ(rig.err.str(), said);
+        rig.link.now = [&] { return Clock::time_point(std::chrono::seconds(++seconds)); };
+        rig.link.bankEndPolls = 6 * 65536;
+        rig.link.midi.missingPort = [&] { return ++looks > 8 ? "trackpod-sim out:from-handheld" : ""; };
+        rig.run(c.args);
+        EXPECT_EQ(rig.err.str(), c.said);
     }
 }

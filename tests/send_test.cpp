@@ -15,7 +15,14 @@ TEST(SendFile, EachKindHasItsLinesAndUpload) {
     ScratchDir dir;
     const char* paced = " sent... done.";
     const std::string bank16 = "In trackpod, select the bank to overwrite,\n";
-    const std::tuple<std::uint8_t, const char*, std::string, const char*, const char*> cases[] = {
+    struct Kind {
+        std::uint8_t first;
+        const char* loaded;   // after "Loaded "
+        std::string before;   // the lines before the progress lines
+        const char* end;      // after the last progress line's count
+        const char* after;    // the lines after it
+    };
+    const Kind kinds[] = {
         {0xC9, "Game Boy ROM: ", "\n\nIn the trackpod boot screen,\npress SELECT + START or A or B,\nthen press enter here.\n",
          paced, "\n"},
         {0x24, "trackpod 2.5 bank: ", "\n\n" + bank16 + "move the cursor to the very right and\n"
@@ -26,20 +33,21 @@ TEST(SendFile, EachKindHasItsLinesAndUpload) {
         {0x2F, "file: ", "\nPress enter to send.\n", paced, "\n"},
     };
     for (const std::uint32_t size : {1u, 1024u, 1025u, 3000u, 262144u, 300000u}) {
-        for (const auto& [first, kind, before, end, after] : cases) {
-            const Bytes data = pattern(size, first);
+        for (const Kind& k : kinds) {
+            SCOPED_TRACE("first byte " + std::to_string(k.first) + ", " + std::to_string(size) + " bytes");
+            const Bytes data = pattern(size, k.first);
             const std::string file = dir.file("in.bin", data);
-            const std::uint32_t sent = std::min(size, kFileBufferSize);
+            const std::uint32_t sent = std::min(size, 262144u);  // the most that is sent
             Rig rig;
             EXPECT_EQ(rig.run({"-send", file}), 0);
-            EXPECT_EQ(rig.console.text, kPortsOpened + "\nLoaded " + kind + file + before + progress(sent, end) + after)
-                << int(first) << " " << size;
+            EXPECT_EQ(rig.screen.text, kPortsOpened + "\nLoaded " + k.loaded + file + k.before + progress(sent, k.end) +
+                                           k.after);
             EXPECT_EQ(rig.handheld->uploaded(), Bytes(data.begin(), data.begin() + sent));
             // The upload is announced between two pauses, before the first byte.
             EXPECT_EQ(std::vector<std::string>(rig.events.begin() + 2, rig.events.begin() + 5),
                       (std::vector<std::string>{"sleep 500", "send F0 7E 54 07 01 00 54 50 44 62 1A 00 F7", "sleep 500"}));
             EXPECT_EQ(rig.handheld->beginUploads(), 1u);
-            EXPECT_EQ(rig.count("sleep 30"), first == 0x24 ? 0u : (sent + 127) / 128);
+            EXPECT_EQ(rig.count("sleep 30"), k.first == 0x24 ? 0u : (sent + 127) / 128);
         }
     }
 }
@@ -48,7 +56,7 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
     ScratchDir dir;
     Rig empty;
     empty.run({"-send", dir.file("empty.bin", {})});
-    EXPECT_EQ(empty.console.text, kPortsOpened + "\nLoaded file: " + dir.name("empty.bin") +
+    EXPECT_EQ(empty.screen.text, kPortsOpened + "\nLoaded file: " + dir.name("empty.bin") +
                                    "\nPress enter to send.\n0k of 0k sent... done.\n");
     // The system's reason on the error stream.
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -57,11 +65,11 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
         {{"-send", dir.name("missing")}, "tpmidi01: cannot read " + dir.name("missing") + ": "},
         {{"-send", dir.path}, "tpmidi01: cannot read " + dir.path + ": "}};
     for (const auto& [args, reason] : cases) {
+        SCOPED_TRACE(args.back());
         Rig rig;
         EXPECT_EQ(rig.run(args), 0);
-        EXPECT_EQ(rig.console.text, kPortsOpened + "file not found\n\n");
+        EXPECT_EQ(rig.screen.text, kPortsOpened + "file not found\n\n");
         EXPECT_TRUE(beginsWith(rig.err.str(), reason)) << rig.err.str();
         EXPECT_TRUE(rig.sends().empty());
-        EXPECT_EQ(rig.st.dataLength, kFileBufferSize);
     }
 }

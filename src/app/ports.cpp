@@ -1,7 +1,8 @@
 #include "app/ports.h"
 
-#include <cctype>
 #include <limits>
+
+#include "app/numbers.h"
 
 std::optional<unsigned> pickPortByName(const std::vector<std::string>& names) {
     if (names.size() == 1) return 0u;
@@ -22,57 +23,49 @@ enum class PortAnswer { Number, NotNumber, EndOfInput };
 PortAnswer readPortAnswer(std::istream& in, std::uint32_t& number) {
     std::string line;
     if (!std::getline(in, line)) return PortAnswer::EndOfInput;
-    std::size_t i = 0;
-    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-    if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) {
-        return PortAnswer::NotNumber;
+    constexpr std::uint64_t kMost = std::numeric_limits<std::uint32_t>::max();
+    const TypedInteger typed = readTypedInteger(line, kMost + 1);
+    if (!typed.digits) return PortAnswer::NotNumber;
+    if (typed.magnitude > kMost) {
+        number = static_cast<std::uint32_t>(kMost);
+    } else {
+        number = static_cast<std::uint32_t>(typed.magnitude);
+        if (typed.negative) number = 0u - number;
     }
-    std::uint64_t value = 0;
-    for (; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i) {
-        value = value * 10 + static_cast<unsigned>(line[i] - '0');
-        if (value > std::numeric_limits<std::uint32_t>::max()) {
-            number = std::numeric_limits<std::uint32_t>::max();
-            return PortAnswer::Number;
-        }
-    }
-    number = static_cast<std::uint32_t>(value);
-    if (negative) number = static_cast<std::uint32_t>(0u - number);
     return PortAnswer::Number;
 }
 
 }  // namespace
 
-bool choosePort(ProgramState& st, Direction direction) {
+bool choosePort(MidiSeam& midi, Console& console, Direction direction) {
     const bool input = direction == Direction::Input;
-    writeLine(st, "");
-    const std::vector<std::string> names = st.midi.portNames(direction);
+    writeLine(console, "");
+    const std::vector<std::string> names = midi.portNames(direction);
     const std::uint32_t count = static_cast<std::uint32_t>(names.size());
     if (count == 0) {
-        writeLine(st, input ? "No input ports available!" : "No output ports available!");
+        writeLine(console, input ? "No input ports available!" : "No output ports available!");
         return false;
     }
     std::optional<unsigned> chosen = pickPortByName(names);
     if (!chosen) {
         for (std::uint32_t i = 0; i < count; ++i) {
-            *st.out << (input ? "  Input port #" : "  Output port #") << i << ": " << names[i]
+            *console.out << (input ? "  Input port #" : "  Output port #") << i << ": " << names[i]
                     << '\n';
         }
         std::uint32_t answer = count;
         while (answer >= count) {
-            *st.out << "\nPlease choose a port number: ";
-            st.out->flush();
-            const PortAnswer read = readPortAnswer(*st.in, answer);
+            *console.out << "\nPlease choose a port number: ";
+            console.out->flush();
+            const PortAnswer read = readPortAnswer(*console.in, answer);
             if (read == PortAnswer::EndOfInput) {
-                writeLine(st, "");
+                writeLine(console, "");
                 return false;
             }
             if (read == PortAnswer::NotNumber) answer = count;
         }
         chosen = answer;
     }
-    st.midi.openPort(direction, *chosen);
-    writeLine(st, names[*chosen] + (input ? " opened for input" : " opened for output"));
+    midi.openPort(direction, *chosen);
+    writeLine(console, names[*chosen] + (input ? " opened for input" : " opened for output"));
     return true;
 }

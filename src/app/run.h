@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "link/state.h"
+#include "link/link.h"
+#include "platform/console.h"
 
 // The delay byte of "-midi"/"-MIDI": the argument read as a signed 32-bit decimal
 // (leading space skipped, optional sign, digits up to the first other character,
 // clamped to the 32-bit range), low 8 bits kept.
 std::uint8_t parseDelay(const std::string& text);
 
-// Runs the program for the given arguments (the program name first). Returns the
-// exit status, which is 0 on every path.
-int runProgram(ProgramState& st, const std::vector<std::string>& args);
+// Runs the program for the given arguments (the program name first) over the link's
+// seam, speaking on the console. Returns the exit status, which is 0 on every path.
+int runProgram(Link& link, Console& console, const std::vector<std::string>& args);

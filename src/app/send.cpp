@@ -1,6 +1,6 @@
 #include "app/send.h"
 
-#include <algorithm>
+#include <initializer_list>
 #include <string>
 
 #include "link/commands.h"
@@ -27,75 +27,67 @@ FileKind kindOf(std::uint8_t firstByte) {
     }
 }
 
-// Reads at most 262144 bytes of the file into the file buffer and sets the data
-// length. False when there is no name or the file cannot be opened or read.
-bool loadFile(ProgramState& st, const char* fileName) {
-    if (fileName == nullptr) return false;
-    // Read into a scratch buffer first: a file that opens but cannot be read (a
-    // directory, an I/O error) must leave the file buffer as it was.
-    Bytes data(kFileBufferSize);
-    const long got = readFileBytes(fileName, data.data(), data.size());
-    if (got < 0) return false;
-    std::copy(data.begin(), data.begin() + got, st.fileBuffer.begin());
-    st.dataLength = static_cast<std::uint32_t>(got);
-    return true;
+// The most that is sent of a file: what the handheld's memory holds, the whole of a
+// multiboot image.
+constexpr std::uint32_t kMostSent = wire::multiboot::kImageSize;
+
+// The kind's first lines: an empty line, what was loaded, an empty line, what to do.
+void announce(Console& console, const std::string& loaded, std::initializer_list<const char*> instructions) {
+    writeLine(console, "");
+    writeLine(console, loaded);
+    writeLine(console, "");
+    for (const char* line : instructions) writeLine(console, line);
 }
 
 }  // namespace
 
-void sendFile(ProgramState& st, const char* fileName) {
-    if (!loadFile(st, fileName)) {
-        if (fileName == nullptr || *fileName == '\0') {
-            *st.err << "tpmidi01: -send needs the name of the file to send\n";
-        } else {
-            *st.err << "tpmidi01: cannot read " << fileName << ": " << fileError() << '\n';
-        }
-        writeLine(st, "file not found");
+void sendFile(Link& link, Console& console, const char* fileName) {
+    if (fileName == nullptr || *fileName == '\0') {
+        writeDiagnostic(console, "-send needs the name of the file to send");
+        writeLine(console, "file not found");
         return;
     }
-    pause(st, kCommandPauseMs);
-    sendCommand(st, Command::BeginUpload);
-    pause(st, kCommandPauseMs);
+    // The image to send, owned here for the run: the file's first bytes, as read.
+    Bytes image(kMostSent);
+    const long got = readFileBytes(fileName, image.data(), image.size());
+    if (got < 0) {
+        writeDiagnostic(console, "cannot read " + std::string(fileName) + ": " + fileError());
+        writeLine(console, "file not found");
+        return;
+    }
+    const ImageView view{image.data(), static_cast<std::uint32_t>(got)};
+    pause(link, kCommandPauseMs);
+    sendCommand(link, Command::BeginUpload);
+    pause(link, kCommandPauseMs);
 
     const std::string name = fileName;
-    switch (kindOf(st.fileBuffer[0])) {
+    // An empty file is an "other" file of no bytes: its first byte reads as zero.
+    switch (kindOf(view.size > 0 ? view[0] : 0)) {
         case FileKind::GameBoyRom:
-            writeLine(st, "");
-            writeLine(st, "Loaded Game Boy ROM: " + name);
-            writeLine(st, "");
-            writeLine(st, "In the trackpod boot screen,");
-            writeLine(st, "press SELECT + START or A or B,");
-            writeLine(st, "then press enter here.");
-            uploadPaced(st);
+            announce(console, "Loaded Game Boy ROM: " + name,
+                     {"In the trackpod boot screen,", "press SELECT + START or A or B,", "then press enter here."});
+            uploadPaced(link, console, view);
             break;
         case FileKind::GbaRom:
-            writeLine(st, "");
-            writeLine(st, "Loaded GBA ROM: " + name);
-            writeLine(st, "");
-            uploadGbaMultiboot(st);
+            announce(console, "Loaded GBA ROM: " + name, {});
+            uploadGbaMultiboot(link, console, view);
             break;
         case FileKind::Bank25:
-            writeLine(st, "");
-            writeLine(st, "Loaded trackpod 2.5 bank: " + name);
-            writeLine(st, "");
-            uploadBank25(st);
+            announce(console, "Loaded trackpod 2.5 bank: " + name, {});
+            uploadBank25(link, console, view);
             break;
         case FileKind::Bank16:
-            writeLine(st, "");
-            writeLine(st, "Loaded trackpod 1.6 bank: " + name);
-            writeLine(st, "");
-            writeLine(st, "In trackpod, select the bank to overwrite,");
-            writeLine(st, "press A+B+DOWN,");
-            writeLine(st, "Then press enter here.");
-            uploadPaced(st);
-            writeLine(st, "");
-            writeLine(st, "In trackpod, press SELECT to save the received bank.");
+            announce(console, "Loaded trackpod 1.6 bank: " + name,
+                     {"In trackpod, select the bank to overwrite,", "press A+B+DOWN,", "Then press enter here."});
+            uploadPaced(link, console, view);
+            writeLine(console, "");
+            writeLine(console, "In trackpod, press SELECT to save the received bank.");
             break;
         case FileKind::Other:
-            writeLine(st, "");
-            writeLine(st, "Loaded file: " + name);
-            writeLine(st, "Press enter to send.");
-            uploadPaced(st);
+            writeLine(console, "");
+            writeLine(console, "Loaded file: " + name);
+            writeLine(console, "Press enter to send.");
+            uploadPaced(link, console, view);
             break;
     }
 }

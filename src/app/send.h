@@ -1,6 +1,7 @@
 // "-send": load a file, announce the upload, recognise the kind, send it.
 #pragma once
 
-#include "link/state.h"
+#include "link/link.h"
+#include "platform/console.h"
 
-void sendFile(ProgramState& st, const char* fileName);
+void sendFile(Link& link, Console& console, const char* fileName);

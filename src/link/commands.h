@@ -2,7 +2,7 @@
 // the handheld's mode or announce a transfer.
 #pragma once
 
-#include "link/state.h"
+#include "link/link.h"
 
 enum class Command {
     BeginUpload,
@@ -20,15 +20,10 @@ constexpr unsigned kCommandPauseMs = 500;
 
 // Builds the command in outMessage, sends it and empties outMessage. The delay is
 // used by Midi and MidiPermanent only.
-void sendCommand(ProgramState& st, Command command, std::uint8_t delay = wire::kDefaultDelay);
+void sendCommand(Link& link, Command command, std::uint8_t delay = wire::kDefaultDelay);
 
 // Polls until a non-empty message is in inMessage.
-void waitForFirstMessage(ProgramState& st);
+void waitForFirstMessage(Link& link);
 
 // Byte 7 of the first answer, or -1 when the message is too short to hold one.
 int answerStatus(const Bytes& message);
-
-// The six mode switches; `permanent` selects the capital-letter command.
-void switchSync(ProgramState& st, bool permanent);
-void switchMidi(ProgramState& st, bool permanent);
-void switchMidiReceive(ProgramState& st, bool permanent);

@@ -14,9 +14,9 @@ bool holdsSeveralMessages(const Bytes& m) {
     return end != m.end() && end + 1 != m.end() && end[1] == kSysEx;
 }
 
-void splitInto(ProgramState& st, const Bytes& merged) {
-    st.splitMessages.clear();
-    st.splitNext = 0;
+void splitInto(Link& link, const Bytes& merged) {
+    link.splitMessages.clear();
+    link.splitNext = 0;
     auto start = merged.begin();
     while (start != merged.end()) {
         auto end = start;
@@ -26,7 +26,7 @@ void splitInto(ProgramState& st, const Bytes& merged) {
         } else {
             end = std::find(start + 1, merged.end(), kSysEx);
         }
-        st.splitMessages.emplace_back(start, end);
+        link.splitMessages.emplace_back(start, end);
         start = end;
     }
 }
@@ -34,10 +34,10 @@ void splitInto(ProgramState& st, const Bytes& merged) {
 // Copied by clear and insert rather than assignment: libstdc++'s copy assignment
 // writes past the old end before moving it, which AddressSanitizer's vector checks
 // take for an overflow.
-void takeSplit(ProgramState& st) {
-    const Bytes& next = st.splitMessages[st.splitNext++];
-    st.inMessage.clear();
-    st.inMessage.insert(st.inMessage.end(), next.begin(), next.end());
+void takeSplit(Link& link) {
+    const Bytes& next = link.splitMessages[link.splitNext++];
+    link.inMessage.clear();
+    link.inMessage.insert(link.inMessage.end(), next.begin(), next.end());
 }
 
 void putHeader(Bytes& m, std::uint8_t number, std::uint8_t count) {
@@ -71,29 +71,28 @@ void putWordBytes(std::uint8_t* out, std::uint32_t w) {
 
 // Sends the packet built in outMessage and polls until the answer carrying the
 // same packet number and at least minLength bytes is in inMessage.
-void sendAndAwait(ProgramState& st, std::size_t minLength) {
-    st.inMessage.clear();
-    sendOutMessage(st);
-    while (st.lastReplyNumber != st.packetNumber) {
-        pollMessage(st, true);
-        if (st.inMessage.size() >= minLength) st.lastReplyNumber = st.inMessage[kNumberAt];
+void sendAndAwait(Link& link, std::size_t minLength) {
+    link.inMessage.clear();
+    sendOutMessage(link);
+    while (link.lastReplyNumber != link.packetNumber) {
+        pollMessage(link, true);
+        if (link.inMessage.size() >= minLength) link.lastReplyNumber = link.inMessage[kNumberAt];
     }
 }
 
-std::uint8_t nextPacketNumber(ProgramState& st) {
-    st.packetNumber = static_cast<std::uint8_t>((st.packetNumber + 1) & kNumberMask);
-    return st.packetNumber;
+std::uint8_t nextPacketNumber(Link& link) {
+    link.packetNumber = static_cast<std::uint8_t>((link.packetNumber + 1) & kNumberMask);
+    return link.packetNumber;
 }
 
 // While the program waits, it looks around every so many empty polls: about 2 ms of
-// waiting, yet rare enough that reading the clock costs an exchange nothing where the
-// clock is slow (25 % of each exchange at 1024 polls in an emulated machine whose clock
-// is the HPET).
+// waiting, yet rare enough that reading the clock costs an exchange nothing, even where
+// the clock is slow to read.
 constexpr std::uint32_t kPollsPerLook = 65536;
 // How often it asks the MIDI system for its ports: without that, a wait for an
 // interface that was unplugged would last for ever.
 constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
-// How long the handheld may stay silent, while it owes an answer, before the user is told.
+// How long the handheld may stay silent, while it owes an answer, before the run flow is told.
 constexpr auto kWaitTold = std::chrono::seconds(3);
 // A hold-up that may cost messages: the ALSA sequencer keeps about 80 for a client that
 // does not read, 0.28 s of the handheld's stream (RtMidi's queue over JACK, far more).
@@ -104,86 +103,88 @@ constexpr auto kHeldUpLimit = std::chrono::milliseconds(250);
 
 // Notes how long the program was held up since it last looked around; a note stands
 // until messages come in again after a look that found no hold-up.
-void noteHoldUp(ProgramState& st) {
-    if (!st.longestHoldUp) return;
-    const Clock::duration held = st.longestHoldUp();
+void noteHoldUp(Link& link) {
+    if (!link.longestHoldUp) return;
+    const Clock::duration held = link.longestHoldUp();
     if (held > kHeldUpLimit) {
-        st.heldUp = std::max(st.heldUp, held);
-        st.lookedSinceHeldUp = false;
+        link.heldUp = std::max(link.heldUp, held);
+        link.lookedSinceHeldUp = false;
     } else {
-        st.lookedSinceHeldUp = true;
+        link.lookedSinceHeldUp = true;
     }
 }
 
-// Says once in a silence that the program waits, and returns the name of an opened port
+// Tells once in a silence that the program waits, and returns the name of an opened port
 // that has gone away, or empty.
-std::string lookAround(ProgramState& st, bool answerAwaited) {
-    const Clock::time_point now = st.now();
-    noteHoldUp(st);
-    if (!st.silentSince) st.silentSince = now;
-    if (answerAwaited && !st.waitSaid && now - *st.silentSince >= kWaitTold) {
-        *st.err << "tpmidi01: waiting for the handheld (is trackpod on, in the right mode, and the cable "
-                   "plugged in both ways?); Ctrl-C ends\n";
-        st.err->flush();
-        st.waitSaid = true;
+std::string lookAround(Link& link, bool answerAwaited) {
+    const Clock::time_point now = link.now();
+    noteHoldUp(link);
+    if (!link.silentSince) link.silentSince = now;
+    if (answerAwaited && !link.waitSaid && now - *link.silentSince >= kWaitTold) {
+        if (link.longWait) link.longWait();
+        link.waitSaid = true;
     }
-    if (!st.midi.missingPort || now - st.lastPortLook < kPortLookInterval) return {};
-    st.lastPortLook = now;
-    return st.midi.missingPort();
+    if (!link.midi.missingPort || now - link.lastPortLook < kPortLookInterval) return {};
+    link.lastPortLook = now;
+    return link.midi.missingPort();
 }
 
 }  // namespace
 
-void pollMessage(ProgramState& st, bool answerAwaited) {
-    if (st.splitNext < st.splitMessages.size()) {
-        takeSplit(st);
+void pause(Link& link, unsigned ms) {
+    if (link.sleepMs) link.sleepMs(ms);
+}
+
+void pollMessage(Link& link, bool answerAwaited) {
+    if (link.splitNext < link.splitMessages.size()) {
+        takeSplit(link);
         return;
     }
-    st.midi.poll(st.inMessage);
-    if (st.inMessage.empty() && ++st.emptyPolls >= kPollsPerLook) {
-        st.emptyPolls = 0;
-        const std::string gone = lookAround(st, answerAwaited);
+    link.midi.poll(link.inMessage);
+    if (link.inMessage.empty() && ++link.emptyPolls >= kPollsPerLook) {
+        link.emptyPolls = 0;
+        const std::string gone = lookAround(link, answerAwaited);
         if (!gone.empty()) {
             // What arrived before the port went is still taken; then the wait ends,
             // since nothing more can come.
-            st.midi.poll(st.inMessage);
-            if (st.inMessage.empty()) {
+            link.midi.poll(link.inMessage);
+            if (link.inMessage.empty()) {
                 throw MidiFailure("the MIDI port \"" + gone + "\" went away");
             }
         }
     }
-    if (!st.inMessage.empty()) {
-        st.silentSince.reset();
-        st.waitSaid = false;
-        if (st.lookedSinceHeldUp) st.heldUp = {};
+    if (!link.inMessage.empty()) {
+        link.silentSince.reset();
+        link.waitSaid = false;
+        if (link.lookedSinceHeldUp) link.heldUp = {};
     }
-    if (holdsSeveralMessages(st.inMessage)) {
-        splitInto(st, st.inMessage);
-        takeSplit(st);
+    if (holdsSeveralMessages(link.inMessage)) {
+        splitInto(link, link.inMessage);
+        takeSplit(link);
     }
 }
 
-void sendOutMessage(ProgramState& st) {
-    st.midi.send(st.outMessage);
-    st.outMessage.clear();
+void sendOutMessage(Link& link) {
+    link.midi.send(link.outMessage);
+    link.outMessage.clear();
 }
 
-std::uint8_t exchangeByte(ProgramState& st, std::uint8_t value) {
-    putHeader(st.outMessage, nextPacketNumber(st), encodedCount(1));
-    putGroup(st.outMessage, &value, 1);
-    putTrailer(st.outMessage);
-    sendAndAwait(st, kByteAnswerLength);
-    return decodeByte(st.inMessage);
+std::uint8_t exchangeByte(Link& link, std::uint8_t value) {
+    putHeader(link.outMessage, nextPacketNumber(link), encodedCount(1));
+    putGroup(link.outMessage, &value, 1);
+    putTrailer(link.outMessage);
+    sendAndAwait(link, kByteAnswerLength);
+    return decodeByte(link.inMessage);
 }
 
-std::uint32_t exchangeWord(ProgramState& st, std::uint32_t value) {
+std::uint32_t exchangeWord(Link& link, std::uint32_t value) {
     std::uint8_t data[4];
     putWordBytes(data, value);
-    putHeader(st.outMessage, nextPacketNumber(st), encodedCount(4));
-    putGroup(st.outMessage, data, 4);
-    putTrailer(st.outMessage);
-    sendAndAwait(st, kWordAnswerLength);
-    const std::uint8_t* m = st.inMessage.data() + kDataAt;
+    putHeader(link.outMessage, nextPacketNumber(link), encodedCount(4));
+    putGroup(link.outMessage, data, 4);
+    putTrailer(link.outMessage);
+    sendAndAwait(link, kWordAnswerLength);
+    const std::uint8_t* m = link.inMessage.data() + kDataAt;
     std::uint32_t word = 0;
     for (int i = 0; i < 4; ++i) {
         const std::uint32_t high = (m[0] & (kFirstFlagBit >> i)) != 0 ? 0x80u : 0u;
@@ -192,18 +193,18 @@ std::uint32_t exchangeWord(ProgramState& st, std::uint32_t value) {
     return word;
 }
 
-void sendBlock(ProgramState& st, std::uint32_t w0, std::uint32_t w1, std::uint32_t w2,
+void sendBlock(Link& link, std::uint32_t w0, std::uint32_t w1, std::uint32_t w2,
                std::uint32_t w3) {
     std::uint8_t data[16];
     putWordBytes(data, w0);
     putWordBytes(data + 4, w1);
     putWordBytes(data + 8, w2);
     putWordBytes(data + 12, w3);
-    st.outMessage.clear();
-    putHeader(st.outMessage, nextPacketNumber(st), encodedCount(16));
-    putGroup(st.outMessage, data, kGroupBytes);
-    putGroup(st.outMessage, data + kGroupBytes, kGroupBytes);
-    putGroup(st.outMessage, data + 2 * kGroupBytes, 16 - 2 * kGroupBytes);
-    putTrailer(st.outMessage);
-    sendAndAwait(st, kBlockAnswerLength);
+    link.outMessage.clear();
+    putHeader(link.outMessage, nextPacketNumber(link), encodedCount(16));
+    putGroup(link.outMessage, data, kGroupBytes);
+    putGroup(link.outMessage, data + kGroupBytes, kGroupBytes);
+    putGroup(link.outMessage, data + 2 * kGroupBytes, 16 - 2 * kGroupBytes);
+    putTrailer(link.outMessage);
+    sendAndAwait(link, kBlockAnswerLength);
 }

@@ -1,12 +1,35 @@
 #include "midi/rtmidi_binding.h"
 
+#include <RtMidi.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <string_view>
+#include <iostream>
 #include <thread>
+#include <vector>
+
+#include "link/protocol.h"
+#include "midi/drop_watch.h"
+#include "platform/platform.h"
 
 namespace {
+
+// Messages RtMidi keeps for the program to take; it drops what arrives beyond them.
+// A stalled program gets what piled up meanwhile in one burst: 1024 hold 3.6 s of the
+// handheld's stream (docs/reliability.md).
+constexpr unsigned kInputQueueLimit = 1024;
+
+// The objects of one run, and what the seam remembers of them.
+struct RtMidiObjects {
+    DropWatch watch{std::cerr.rdbuf()};
+    // The seam's destroy deletes the output first, then the input; declared in this
+    // order, they are deleted so too when the objects go out of scope.
+    RtMidiInPtr in;
+    RtMidiOutPtr out;
+    // The names of the ports opened, and the first of them found gone, for good.
+    std::string inName, outName, gone;
+};
 
 const std::thread::id mainThread = std::this_thread::get_id();
 
@@ -67,29 +90,18 @@ std::string missingPort(RtMidiObjects& objects) {
 // time to end before the port is closed.
 constexpr std::chrono::milliseconds kCallbackSettle{20}, kJackSettle{50};
 
-}  // namespace
-
-std::streamsize DropWatch::xsputn(const char* text, std::streamsize n) {
-    // RtMidi writes each such message in one piece.
-    const std::string_view piece(text, static_cast<std::size_t>(n));
-    if (piece.find("message queue limit reached") != piece.npos || piece.find("input buffer overrun") != piece.npos) {
-        dropped_ = true;
-        return n;
+void closeBeforeDelete(RtMidi& object, RtMidi::Api api) {
+    if (api == RtMidi::UNIX_JACK) std::this_thread::sleep_for(kJackSettle);
+    try {
+        object.closePort();
+    } catch (const RtMidiError&) {
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    return through_->sputn(text, n);
+    std::this_thread::sleep_for(kCallbackSettle);
 }
 
-DropWatch::int_type DropWatch::overflow(int_type c) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return traits_type::eq_int_type(c, traits_type::eof()) ? traits_type::not_eof(c) : through_->sputc(char(c));
-}
-
-int DropWatch::sync() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return through_->pubsync();
-}
-
+// The MIDI systems to try for `api` (UNSPECIFIED: every one compiled in, in the library's
+// order). Without its device the ALSA sequencer is not tried: its library and RtMidi
+// would print their complaints, then fail. What is missing is added to `missing`.
 std::vector<RtMidi::Api> systemsToTry(RtMidi::Api api, std::string& missing) {
     std::vector<RtMidi::Api> apis = {api};
     if (api == RtMidi::UNSPECIFIED) RtMidi::getCompiledApi(apis);
@@ -100,6 +112,8 @@ std::vector<RtMidi::Api> systemsToTry(RtMidi::Api api, std::string& missing) {
     return apis;
 }
 
+// The object's port count, or -1 when its MIDI system failed (RtMidi's JACK backend only
+// warns when it finds no server, and then counts none); the library's text in `failure`.
 int portCount(RtMidi& object, std::string& failure) {
     object.setErrorCallback(
         [](RtMidiError::Type type, const std::string& text, void* data) {
@@ -111,25 +125,47 @@ int portCount(RtMidi& object, std::string& failure) {
     return failure.empty() ? static_cast<int>(count) : -1;
 }
 
-RtMidiError noMidiSystem(RtMidi::Api system, const std::string& failure, std::string& missing) {
+// The failure that says in plain words which MIDI systems are missing, and what to start.
+MidiFailure noMidiSystem(RtMidi::Api system, const std::string& failure, std::string& missing) {
     missing += (missing.empty() ? "" : " and ") + (system == RtMidi::UNIX_JACK ? "no JACK server running" : failure);
-    return RtMidiError("no MIDI system: " + missing +
-                           "; start a JACK server or load the ALSA sequencer (see TROUBLESHOOTING in man tpmidi01)",
-                       RtMidiError::NO_DEVICES_FOUND);
+    return MidiFailure("no MIDI system: " + missing +
+                       "; start a JACK server or load the ALSA sequencer (see TROUBLESHOOTING in man tpmidi01)");
 }
 
-void throwLibraryErrors(RtMidi& object) { object.setErrorCallback(onLibraryError, nullptr); }
 
-void closeBeforeDelete(RtMidi& object, RtMidi::Api api) {
-    if (api == RtMidi::UNIX_JACK) std::this_thread::sleep_for(kJackSettle);
-    try {
-        object.closePort();
-    } catch (const RtMidiError&) {
+// Creates an object on the first MIDI system whose object has a port, or else on the
+// first that works.
+template <typename T, typename Ptr, typename... Args>
+Ptr createOnSomeSystem(RtMidi::Api api, const std::string& clientName, Args... args) {
+    std::string missing;
+    MidiFailure noSystem("no MIDI system");
+    Ptr portless;
+    for (const RtMidi::Api system : systemsToTry(api, missing)) {
+        Ptr object;
+        int ports = -1;
+        std::string failure;
+        {
+            QuietErrorStream quiet;
+            try {
+                object.reset(new T(system, clientName, args...));
+                ports = portCount(*object, failure);
+            } catch (const RtMidiError& error) {
+                failure = error.getMessage();
+            }
+            if (ports < 0) object.reset();
+        }
+        if (ports < 0) {
+            noSystem = noMidiSystem(system, failure, missing);
+        } else if (ports > 0) {
+            return object;
+        } else if (!portless) {
+            portless = std::move(object);
+        }
     }
-    std::this_thread::sleep_for(kCallbackSettle);
+    if (!portless) throw noSystem;
+    return portless;
 }
 
-namespace {
 
 // The seam's function, with RtMidi's failures turned into the program's.
 template <typename F>
@@ -145,36 +181,59 @@ auto reported(F f) {
 
 }  // namespace
 
-void bindRtMidi(MidiSeam& seam, RtMidiObjects& objects) {
-    seam.create = reported([&objects] {
-        std::cerr.rdbuf(&objects.watch);
-        objects.out = createRtMidi<RtMidiOut>(RtMidi::UNSPECIFIED, "RtMidi Output Client");
+void CloseAndDelete::operator()(RtMidiIn* object) const {
+    closeBeforeDelete(*object, object->getCurrentApi());
+    delete object;
+}
+
+void CloseAndDelete::operator()(RtMidiOut* object) const {
+    closeBeforeDelete(*object, object->getCurrentApi());
+    delete object;
+}
+
+RtMidiOutPtr createMidiOut(const std::string& clientName) {
+    return createOnSomeSystem<RtMidiOut, RtMidiOutPtr>(RtMidi::UNSPECIFIED, clientName);
+}
+
+RtMidiInPtr createMidiIn(const std::string& clientName, RtMidiOut& sameSystemAs) {
+    RtMidiInPtr in = createOnSomeSystem<RtMidiIn, RtMidiInPtr>(sameSystemAs.getCurrentApi(),
+                                                               clientName, kInputQueueLimit);
+    // WinMM silently drops a System Exclusive message that arrives while its driver
+    // holds none of the program's buffers (RtMidi gives it 4): one for each message
+    // the queue can hold, each as long as the longest the handheld sends. Only
+    // WinMM uses this.
+    in->setBufferSize(wire::kLongestAnswerLength, kInputQueueLimit);
+    in->ignoreTypes(false, true, true);
+    return in;
+}
+
+void throwLibraryErrors(RtMidiIn& object) { object.setErrorCallback(onLibraryError, nullptr); }
+void throwLibraryErrors(RtMidiOut& object) { object.setErrorCallback(onLibraryError, nullptr); }
+
+void bindRtMidi(MidiSeam& seam) {
+    const auto objects = std::make_shared<RtMidiObjects>();
+    seam.create = reported([objects] {
+        std::cerr.rdbuf(&objects->watch);
+        objects->out = createMidiOut("RtMidi Output Client");
         // The input uses the output's API, so both ports live on the same system.
-        objects.in = createRtMidi<RtMidiIn>(objects.out->getCurrentApi(), "RtMidi Input Client",
-                                            kInputQueueLimit);
-        // WinMM silently drops a System Exclusive message that arrives while its driver
-        // holds none of the program's buffers (RtMidi gives it 4): one for each message
-        // the queue can hold, each as long as the longest the handheld sends. Only
-        // WinMM uses this.
-        objects.in->setBufferSize(wire::kLongestAnswerLength, kInputQueueLimit);
-        throwLibraryErrors(*objects.out);
-        throwLibraryErrors(*objects.in);
-        objects.in->ignoreTypes(false, true, true);
+        objects->in = createMidiIn("RtMidi Input Client", *objects->out);
+        throwLibraryErrors(*objects->out);
+        throwLibraryErrors(*objects->in);
     });
-    seam.destroy = [&objects] {
-        // The output first, as the program has always closed them.
-        objects.out.reset();
-        objects.in.reset();
-        std::cerr.rdbuf(objects.watch.through());
+    seam.destroy = [objects] {
+        // The output first, then the input.
+        objects->out.reset();
+        objects->in.reset();
+        std::cerr.rdbuf(objects->watch.through());
     };
-    seam.portNames = reported([&objects](Direction direction) { return portNamesOf(objectOf(objects, direction)); });
-    seam.openPort = reported([&objects](Direction direction, unsigned index) {
-        RtMidi& object = objectOf(objects, direction);
-        openedName(objects, direction) = object.getPortName(index);
+    seam.portNames = reported([objects](Direction direction) { return portNamesOf(objectOf(*objects, direction)); });
+    seam.openPort = reported([objects](Direction direction, unsigned index) {
+        RtMidi& object = objectOf(*objects, direction);
+        openedName(*objects, direction) = object.getPortName(index);
         object.openPort(index, "RtMidi");
     });
-    seam.missingPort = [&objects] { return missingPort(objects); };
-    seam.send = reported([&objects](const Bytes& message) { objects.out->sendMessage(&message); });
-    seam.poll = reported([&objects](Bytes& message) { objects.in->getMessage(&message); });
-    seam.dropped = [&objects] { return objects.watch.dropped(); };
+    seam.missingPort = [objects] { return missingPort(*objects); };
+    seam.send = reported([objects](const Bytes& message) { objects->out->sendMessage(&message); });
+    seam.poll = reported([objects](Bytes& message) { objects->in->getMessage(&message); });
+    seam.dropped = [objects] { return objects->watch.dropped(); };
 }

@@ -1,6 +1,6 @@
 #include "transfer/multiboot.h"
 
-#include "link/link.h"
+#include <string>
 
 using namespace wire::multiboot;
 
@@ -24,88 +24,103 @@ constexpr unsigned kWaitPauseMs = 63;
 // Further 0x65 queries allowed after the first: the console confirms within a few.
 constexpr std::uint32_t kEndBudget = 1024;
 
-std::uint32_t wordAt(const Bytes& image, std::uint32_t offset) {
-    return std::uint32_t(image[offset]) | (std::uint32_t(image[offset + 1]) << 8) |
-           (std::uint32_t(image[offset + 2]) << 16) | (std::uint32_t(image[offset + 3]) << 24);
+// The console always takes 256 KiB: the image's bytes, then zeros.
+std::uint32_t byteAt(ImageView image, std::uint32_t offset) { return offset < image.size ? image[offset] : 0; }
+
+// Little-endian, as the console reads it.
+std::uint32_t wordAt(ImageView image, std::uint32_t offset) {
+    return byteAt(image, offset) | (byteAt(image, offset + 1) << 8) | (byteAt(image, offset + 2) << 16) |
+           (byteAt(image, offset + 3) << 24);
 }
 
-void writeProgressLine(ProgramState& st, const std::string& text) {
-    *st.out << '\r' << text;
-    st.out->flush();
+void writeProgressLine(Console& console, const std::string& text) {
+    *console.out << '\r' << text;
+    console.out->flush();
 }
 
-}  // namespace
+// What the handshake settles: the body's encryption seed and the value folded into the
+// checksum last.
+struct Session {
+    std::uint32_t seed, finalValue;
+};
 
-void uploadGbaMultiboot(ProgramState& st) {
-    st.dataLength = kImageSize;
-    std::uint32_t wordsSinceProgress = 0;
-    std::uint32_t kilobytesReported = 0;
-
+// Waits for the console, sends the header in the clear and agrees on the keys.
+Session connect(Link& link, Console& console, ImageView image) {
     // "\n\n\r": the carriage return puts the cursor back at the line's start on
     // consoles whose line feed only moves down, where the progress lines are drawn.
-    *st.out << "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r";
-    st.out->flush();
+    *console.out << "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r";
+    console.out->flush();
     do {
-        pause(st, kWaitPauseMs);
-    } while (exchangeWord(st, kWaitCommand) != kWaitAnswer);
-    exchangeWord(st, kWaitCommand);
-    *st.out << "Connection OK, logo should re-appear now.\n\n\r"
-            << "Sending ROM (press ctrl-c to cancel):\n\n\r";
-    st.out->flush();
+        pause(link, kWaitPauseMs);
+    } while (exchangeWord(link, kWaitCommand) != kWaitAnswer);
+    exchangeWord(link, kWaitCommand);
+    *console.out << "Connection OK, logo should re-appear now.\n\n\r"
+                 << "Sending ROM (press ctrl-c to cancel):\n\n\r";
+    console.out->flush();
 
-    exchangeWord(st, kHeaderCommand);
+    exchangeWord(link, kHeaderCommand);
     for (std::uint32_t k = 0; k < kHeaderSize / 2; ++k) {
-        exchangeWord(st, std::uint32_t(st.fileBuffer[2 * k]) |
-                             (std::uint32_t(st.fileBuffer[2 * k + 1]) << 8));
+        exchangeWord(link, byteAt(image, 2 * k) | (byteAt(image, 2 * k + 1) << 8));
     }
-    exchangeWord(st, kHeaderDone);
-    exchangeWord(st, kWaitCommand);
-    exchangeWord(st, kClientQuery);
-    const std::uint32_t r = exchangeWord(st, kClientQuery);
-
-    const auto cc = static_cast<std::uint8_t>(r >> 16);
-    std::uint32_t seed = multibootSeed(cc);
+    exchangeWord(link, kHeaderDone);
+    exchangeWord(link, kWaitCommand);
+    exchangeWord(link, kClientQuery);
+    const auto cc = static_cast<std::uint8_t>(exchangeWord(link, kClientQuery) >> 16);
     const std::uint32_t hh = multibootHandshake(cc);
-    exchangeWord(st, kHandshakeCommand + hh);
-    const std::uint32_t r2 = exchangeWord(st, (st.dataLength - kLengthOffset) / 4);
-    const std::uint32_t rr = (r2 >> 16) & 0xFF;
-    const std::uint32_t f = kFinalBase + (rr << 8) + hh;
+    exchangeWord(link, kHandshakeCommand + hh);
+    const std::uint32_t rr = (exchangeWord(link, (kImageSize - kLengthOffset) / 4) >> 16) & 0xFF;
+    return {multibootSeed(cc), kFinalBase + (rr << 8) + hh};
+}
 
-    std::uint32_t crc = kCrcStart;
+// Sends the body encrypted, four words a block, with progress; returns its checksum.
+std::uint32_t sendBody(Link& link, Console& console, ImageView image, Session session) {
+    std::uint32_t wordsSinceProgress = 0, kilobytesReported = 0;
+    std::uint32_t crc = kCrcStart, seed = session.seed;
     std::uint32_t block[4] = {0, 0, 0, 0};
-    for (std::uint32_t offset = kHeaderSize; offset < st.dataLength; offset += 4) {
+    for (std::uint32_t offset = kHeaderSize; offset < kImageSize; offset += 4) {
         if (++wordsSinceProgress == 256) {
             wordsSinceProgress = 0;
             ++kilobytesReported;
-            writeProgressLine(st, std::to_string(kilobytesReported) + "k of 256k sent");
+            writeProgressLine(console, std::to_string(kilobytesReported) + "k of 256k sent");
         }
-        const std::uint32_t w = wordAt(st.fileBuffer, offset);
+        const std::uint32_t w = wordAt(image, offset);
         crc = multibootCrcStep(crc, w);
         seed = advanceMultibootSeed(seed);
         const std::uint32_t slot = (offset / 4) % 4;
         block[slot] = encryptMultibootWord(w, seed, offset);
-        if (slot == 3) sendBlock(st, block[0], block[1], block[2], block[3]);
+        if (slot == 3) sendBlock(link, block[0], block[1], block[2], block[3]);
     }
-    writeProgressLine(st, "256k of 256k sent");
-    crc = multibootCrcStep(crc, f);
+    writeProgressLine(console, "256k of 256k sent");
+    return multibootCrcStep(crc, session.finalValue);
+}
 
-    bool accepted = exchangeWord(st, kEndQuery) == kEndReady;
+// Asks until the console says it has the whole image, then gives the checksum. Whether
+// it ever said so.
+bool finish(Link& link, std::uint32_t crc) {
+    bool accepted = exchangeWord(link, kEndQuery) == kEndReady;
     for (std::uint32_t budget = kEndBudget; !accepted && budget > 0; --budget) {
-        accepted = exchangeWord(st, kEndQuery) == kEndReady;
+        accepted = exchangeWord(link, kEndQuery) == kEndReady;
     }
-    exchangeWord(st, kChecksumCommand);
-    exchangeWord(st, crc);
-    exchangeWord(st, kClosingWord);
+    exchangeWord(link, kChecksumCommand);
+    exchangeWord(link, crc);
+    exchangeWord(link, kClosingWord);
+    return accepted;
+}
 
-    if (!accepted) {
+}  // namespace
+
+void uploadGbaMultiboot(Link& link, Console& console, ImageView image) {
+    const Session session = connect(link, console, image);
+    const std::uint32_t crc = sendBody(link, console, image, session);
+    if (!finish(link, crc)) {
         // The console never confirmed the image: do not tell the user it worked.
-        writeLine(st, "");
-        writeLine(st, "error");
+        writeLine(console, "");
+        writeLine(console, "error");
         return;
     }
-    *st.out << "\nTransfer complete.\n\n\r"
-            << "The trackpod logo should appear now.\n\n\r";
-    writeLine(st, "Keep B pressed and press START + SELECT to install the update.");
-    writeLine(st, "After a successful update, trackpod will re-start.");
-    writeLine(st, "");
+    *console.out << "\nTransfer complete.\n\n\r"
+                 << "The trackpod logo should appear now.\n\n\r";
+    writeLine(console, "Keep B pressed and press START + SELECT to install the update.");
+    writeLine(console, "After a successful update, trackpod will re-start.");
+    writeLine(console, "");
 }

@@ -1,8 +1,10 @@
-// Booting a Game Boy Advance from the file buffer through its multiboot protocol
-// (normal mode, 32-bit transfers), each transfer carried by a data packet.
+// Booting a Game Boy Advance from the image through its multiboot protocol (normal
+// mode, 32-bit transfers), each transfer carried by a data packet.
 #pragma once
 
-#include "link/state.h"
+#include "link/link.h"
+#include "platform/console.h"
+#include "transfer/image.h"
 
 // One step of the 16-bit multiboot checksum over a word.
 std::uint32_t multibootCrcStep(std::uint32_t crc, std::uint32_t word);
@@ -26,4 +28,5 @@ inline std::uint32_t multibootHandshake(std::uint8_t clientByte) {
     return (clientByte + wire::multiboot::kHandshakeOffset) & 0xFFu;
 }
 
-void uploadGbaMultiboot(ProgramState& st);
+// Sends the image as the console's whole 256 KiB, zero past its end.
+void uploadGbaMultiboot(Link& link, Console& console, ImageView image);

@@ -4,12 +4,9 @@
 #include <array>
 #include <iomanip>
 #include <sstream>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "link/commands.h"
-#include "link/link.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,15 +26,15 @@ struct Destination {
     bool staged() const { return writing != name; }
 };
 
-// "tpmidi01: cannot write NAME: <the system's reason>", a line of the error stream.
+// "cannot write NAME: <the system's reason>".
 std::string fileFailure(const char* what, const std::string& name) {
-    return "tpmidi01: cannot " + std::string(what) + " " + name + ": " + fileError() + "\n";
+    return "cannot " + std::string(what) + " " + name + ": " + fileError();
 }
 
-// Opens the destination, or says on the error stream why it cannot be written.
-bool openDestination(ProgramState& st, const char* fileName, Destination& d) {
+// Opens the destination, or gives the reason why it cannot be written.
+bool openDestination(Console& console, const char* fileName, Destination& d, ReceiveOutcome& outcome) {
     if (fileName == nullptr || *fileName == '\0') {
-        *st.err << "tpmidi01: -receive needs the name of the file to write\n";
+        outcome.reasons.push_back("-receive needs the name of the file to write");
         return false;
     }
     d.name = fileName;
@@ -45,17 +42,19 @@ bool openDestination(ProgramState& st, const char* fileName, Destination& d) {
     d.existed = kind != PathKind::Absent;
     d.writing = kind == PathKind::Other ? d.name : d.name + ".part";
     if (kind == PathKind::Regular && !canWriteFile(fileName)) {
-        *st.err << fileFailure("replace", d.name);
+        outcome.reasons.push_back(fileFailure("replace", d.name));
         return false;
     }
     d.fd = openFileForWriting(d.writing.c_str());
     if (d.fd < 0) {
-        *st.err << fileFailure("write", d.writing);
+        outcome.reasons.push_back(fileFailure("write", d.writing));
         return false;
     }
+    // Said before anything arrives: Ctrl-C, which the program does not catch, then still
+    // leaves a pointer to the bytes.
     if (d.staged()) {
-        *st.err << "tpmidi01: receiving into " << d.writing << ", which becomes " << d.name
-                << " once the whole bank has arrived\n";
+        writeDiagnostic(console, "receiving into " + d.writing + ", which becomes " + d.name +
+                                     " once the whole bank has arrived");
     }
     return true;
 }
@@ -66,11 +65,6 @@ bool openDestination(ProgramState& st, const char* fileName, Destination& d) {
 // alike): a number skipped is the only sign of a loss, the same on every system.
 // Until some messages in a row have counted, the numbering is not relied on.
 constexpr int kCountingRun = 4;
-
-struct Hole {
-    std::int32_t after;
-    std::uint8_t expected, came;
-};
 
 struct Numbering {
     std::array<std::uint8_t, wire::kNumberAt - 1> kind{};  // bytes 1 to 4: IDs and sub-IDs
@@ -100,126 +94,131 @@ bool belongsToBank(Numbering& n, const Bytes& m, std::int32_t receivedCount) {
     return true;
 }
 
-// What the error stream is told at the end: each hole, why the bank is not whole, and
-// how many bytes are where (the console counts whole kibibytes only).
-std::string account(const Destination& d, const Numbering& n, const std::string& failure,
-                    std::int32_t receivedCount, bool placed) {
-    std::ostringstream text;
-    for (const Hole& h : n.holes) {
-        const int lost = (h.came - h.expected) & wire::kNumberMask;
-        text << "tpmidi01: the bank has a hole after byte " << h.after << ": at least " << lost
-             << (lost == 1 ? " message" : " messages") << " lost (number " << int(h.expected)
-             << ", then " << int(h.came) << ")\n";
-    }
-    text << failure << "tpmidi01: " << receivedCount << " bytes ";
-    if (placed || !d.staged()) {
-        text << "saved in " << d.name;
+// Asks for the bank and says whether the handheld is ready; the bank is taken either way.
+void requestBank(Link& link, Console& console) {
+    pause(link, kCommandPauseMs);
+    sendCommand(link, Command::BeginReceive);
+    waitForFirstMessage(link);
+    if (answerStatus(link.inMessage) == wire::kStatusReady) {
+        writeLine(console, "Ready to receive data.");
+        writeLine(console, "");
     } else {
-        text << "received are in " << d.writing << "; " << d.name
-             << (d.existed ? " was left as it was" : " was not created");
+        writeLine(console, "");
+        writeLine(console, "error");
     }
-    return text.str();
+    link.inMessage.clear();
+}
+
+// Polls until a message is in link.inMessage, showing progress, or until the handheld has
+// been silent long enough to have ended the bank: then false.
+bool awaitMessage(Link& link, Console& console, std::int32_t receivedCount, bool& progressShown) {
+    std::uint32_t idleCountdown = link.bankEndPolls;
+    do {
+        if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
+        // Until the first byte, the handheld owes the bank; then silence ends it.
+        pollMessage(link, receivedCount == 0);
+        if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
+            *console.out << (receivedCount / 1024) << "k saved ";
+            console.out->flush();
+            *console.out << '\r';
+            progressShown = true;
+        }
+    } while (idleCountdown != 0 && link.inMessage.empty());
+    return idleCountdown != 0;
+}
+
+// Saves the bank's bytes until silence ends it or one cannot be written.
+void receiveBank(Link& link, Console& console, const Destination& file, Numbering& numbering,
+                 ReceiveOutcome& outcome) {
+    bool progressShown = false, more = true;
+    while (more && outcome.reasons.empty()) {
+        more = awaitMessage(link, console, outcome.receivedCount, progressShown);
+        // A message too short to carry a data byte (a channel message, say) is not one.
+        if (link.inMessage.size() >= wire::kByteMessageLength &&
+            belongsToBank(numbering, link.inMessage, outcome.receivedCount)) {
+            // Each byte goes to the operating system at once, so that Ctrl-C, which
+            // ends the process without warning, never loses a byte received.
+            if (writeFileByte(file.fd, decodeByte(link.inMessage))) {
+                ++outcome.receivedCount;
+                progressShown = false;
+            } else {
+                outcome.reasons.push_back(fileFailure("write", file.writing));
+            }
+        }
+        link.inMessage.clear();
+    }
+}
+
+bool droppedAny(Link& link) { return link.midi.dropped && link.midi.dropped(); }
+
+// Closes the file and, when nothing says the bank may not be whole, puts it in the
+// named file's place.
+void settle(Link& link, Destination& file, ReceiveOutcome& outcome) {
+    std::vector<std::string>& reasons = outcome.reasons;
+    // On the disk before it takes the old bank's place: a crash must not leave less.
+    if (reasons.empty() && file.staged() && !syncFile(file.fd)) reasons.push_back(fileFailure("write", file.writing));
+    if (!closeFile(std::exchange(file.fd, -1)) && reasons.empty()) reasons.push_back(fileFailure("write", file.writing));
+    // The end of a bank lost while the program was held up leaves no gap in the numbers;
+    // the MIDI system's word that it dropped messages is then the only sign.
+    if (droppedAny(link)) {
+        reasons.push_back("the MIDI system dropped messages of the bank: the program could not take them in time "
+                          "(was it stopped, or the computer busy or asleep?)");
+    }
+    // A hold-up that lasted until the end is a sign too: the MIDI system may have dropped
+    // the end without a word (the ALSA sequencer does).
+    if (link.heldUp.count() != 0) {
+        std::ostringstream said;
+        said << "the program was held up for " << std::fixed << std::setprecision(1)
+             << std::chrono::duration<double>(link.heldUp).count()
+             << " s near the end of the bank (stopped, or the computer asleep): its end may be lost";
+        reasons.push_back(said.str());
+    }
+    outcome.placed = reasons.empty() && outcome.holes.empty();
+    if (outcome.placed && file.staged() && !replaceFile(file.writing.c_str(), file.name.c_str())) {
+        reasons.push_back(fileFailure("replace", file.name));
+        outcome.placed = false;
+    }
 }
 
 }  // namespace
 
-void receiveFile(ProgramState& st, const char* fileName) {
-    std::int32_t receivedCount = 0;
-    bool progressShown = false;
-    st.inMessage.clear();
-
+ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
+    ReceiveOutcome outcome;
+    link.inMessage.clear();
     Destination file;
-    if (!openDestination(st, fileName, file)) {
-        writeLine(st, "Please enter a file name.");
-        *st.out << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
-                   "trackpod 2.5 files.";
-        return;
+    if (!openDestination(console, fileName, file, outcome)) {
+        writeLine(console, "Please enter a file name.");
+        *console.out << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
+                        "trackpod 2.5 files.";
+        return outcome;
     }
-
-    Numbering numbering;
-    std::string failure;
+    outcome.requested = true;
+    outcome.name = file.name;
+    outcome.writing = file.writing;
+    outcome.existed = file.existed;
     // What the MIDI system dropped, or what the program was held up for, before the
     // receive is none of the bank's business.
-    const auto droppedAny = [&st] { return st.midi.dropped && st.midi.dropped(); };
-    droppedAny();
-    if (st.longestHoldUp) st.longestHoldUp();
-    st.heldUp = {};
+    droppedAny(link);
+    if (link.longestHoldUp) link.longestHoldUp();
+    link.heldUp = {};
+
+    Numbering numbering;
     try {
-        pause(st, kCommandPauseMs);
-        sendCommand(st, Command::BeginReceive);
-        waitForFirstMessage(st);
-        if (answerStatus(st.inMessage) == wire::kStatusReady) {
-            writeLine(st, "Ready to receive data.");
-            writeLine(st, "");
-        } else {
-            writeLine(st, "");
-            writeLine(st, "error");
-        }
-        st.inMessage.clear();
-
-        std::uint32_t idleCountdown = st.receiveIdlePolls;
-        while (idleCountdown != 0 && failure.empty()) {
-            idleCountdown = st.receiveIdlePolls;
-            do {
-                if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
-                // Until the first byte, the handheld owes the bank; then silence ends it.
-                pollMessage(st, receivedCount == 0);
-                if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
-                    *st.out << (receivedCount / 1024) << "k saved ";
-                    st.out->flush();
-                    *st.out << '\r';
-                    progressShown = true;
-                }
-            } while (idleCountdown != 0 && st.inMessage.empty());
-
-            // A message too short to carry a data byte (a channel message, say) is not one.
-            if (st.inMessage.size() >= wire::kByteMessageLength &&
-                belongsToBank(numbering, st.inMessage, receivedCount)) {
-                // Each byte goes to the operating system at once, so that Ctrl-C, which
-                // ends the process without warning, never loses a byte received.
-                if (writeFileByte(file.fd, decodeByte(st.inMessage))) {
-                    ++receivedCount;
-                    progressShown = false;
-                } else {
-                    failure = fileFailure("write", file.writing);
-                }
-            }
-            st.inMessage.clear();
-        }
-    } catch (...) {
-        st.closingNote = account(file, numbering, failure, receivedCount, false);
-        throw;
+        requestBank(link, console);
+        receiveBank(link, console, file, numbering, outcome);
+    } catch (const MidiFailure& failure) {
+        outcome.midiFailure = failure.what();
+        outcome.holes = numbering.holes;
+        return outcome;
     }
-
-    // On the disk before it takes the old bank's place: a crash must not leave less.
-    if (failure.empty() && file.staged() && !syncFile(file.fd)) failure = fileFailure("write", file.writing);
-    if (!closeFile(std::exchange(file.fd, -1)) && failure.empty()) failure = fileFailure("write", file.writing);
-    // The end of a bank lost while the program was held up leaves no gap in the numbers;
-    // the MIDI system's word that it dropped messages is then the only sign.
-    if (droppedAny()) {
-        failure += "tpmidi01: the MIDI system dropped messages of the bank: the program could not take them in "
-                   "time (was it stopped, or the computer busy or asleep?)\n";
+    outcome.holes = numbering.holes;
+    settle(link, file, outcome);
+    if (!outcome.placed) {
+        writeLine(console, "");
+        writeLine(console, "error");
+        return outcome;
     }
-    // A hold-up that lasted until the end is a sign too: the MIDI system may have dropped
-    // the end without a word (the ALSA sequencer does).
-    if (st.heldUp.count() != 0) {
-        std::ostringstream said;
-        said << "tpmidi01: the program was held up for " << std::fixed << std::setprecision(1)
-             << std::chrono::duration<double>(st.heldUp).count()
-             << " s near the end of the bank (stopped, or the computer asleep): its end may be lost\n";
-        failure += said.str();
-    }
-    bool placed = failure.empty() && numbering.holes.empty();
-    if (placed && file.staged() && !replaceFile(file.writing.c_str(), file.name.c_str())) {
-        failure = fileFailure("replace", file.name);
-        placed = false;
-    }
-    st.closingNote = account(file, numbering, failure, receivedCount, placed);
-    if (!placed) {
-        writeLine(st, "");
-        writeLine(st, "error");
-        return;
-    }
-    *st.out << (receivedCount / 1024) << "k saved... done.";
-    writeLine(st, "");
+    *console.out << (outcome.receivedCount / 1024) << "k saved... done.";
+    writeLine(console, "");
+    return outcome;
 }

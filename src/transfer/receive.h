@@ -1,6 +1,35 @@
 // "-receive": ask the handheld for a bank and save every byte it sends.
 #pragma once
 
-#include "link/state.h"
+#include <cstdint>
+#include <string>
+#include <vector>
 
-void receiveFile(ProgramState& st, const char* fileName);
+#include "link/link.h"
+#include "platform/console.h"
+
+// Messages of the bank left out before a message whose number is not the next one.
+struct Hole {
+    std::int32_t after;               // bytes saved before it
+    std::uint8_t expected, came;      // the numbers
+};
+
+// How a receive ended, for the run flow to tell.
+struct ReceiveOutcome {
+    // Whether the bank was asked for: not when there was no file to write.
+    bool requested = false;
+    // Whether the whole bank is in the file named.
+    bool placed = false;
+    // The file named, and the one the bytes went to (NAME.part, or NAME itself where it
+    // is not a regular file); whether the file named was there before.
+    std::string name, writing;
+    bool existed = false;
+    std::int32_t receivedCount = 0;
+    std::vector<Hole> holes;
+    // Why the bank may not be whole, or could not be written or placed, one line each.
+    std::vector<std::string> reasons;
+    // The MIDI system's failure that cut the receive short, or empty.
+    std::string midiFailure;
+};
+
+ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName);

@@ -1,51 +1,49 @@
 #include "transfer/upload.h"
 
-#include "link/link.h"
-
 namespace {
 
 // Before every 128th byte of a paced upload: the handheld stores what it was sent.
 constexpr unsigned kPacedBlock = 128;
 constexpr unsigned kPacedPauseMs = 30;
 
-void writeProgress(ProgramState& st, std::uint32_t index) {
-    *st.out << (index >> 10) << "k of " << (st.dataLength >> 10) << "k sent";
-    st.out->flush();
-    *st.out << '\r';
+void writeProgress(Console& console, std::uint32_t index, std::uint32_t size) {
+    *console.out << (index >> 10) << "k of " << (size >> 10) << "k sent";
+    console.out->flush();
+    *console.out << '\r';
 }
 
 // Reads the one character that stands for the Enter key, after flushing the prompt.
-void waitForEnter(ProgramState& st) {
-    st.out->flush();
-    st.in->get();
-    st.in->clear();
+void waitForEnter(Console& console) {
+    console.out->flush();
+    console.in->get();
+    console.in->clear();
 }
 
 }  // namespace
 
-void uploadBank25(ProgramState& st) {
-    writeLine(st, "In trackpod, select the bank to overwrite,");
-    writeLine(st, "move the cursor to the very right and");
-    writeLine(st, "press A+B+DOWN so that a status bar appears on the bottom.");
-    writeLine(st, "Then press enter here.");
-    waitForEnter(st);
-    for (std::uint32_t i = 0; i < st.dataLength; ++i) {
-        exchangeByte(st, st.fileBuffer[i]);
-        if (i % 1024 == 0) writeProgress(st, i);
+void uploadBank25(Link& link, Console& console, ImageView image) {
+    writeLine(console, "In trackpod, select the bank to overwrite,");
+    writeLine(console, "move the cursor to the very right and");
+    writeLine(console, "press A+B+DOWN so that a status bar appears on the bottom.");
+    writeLine(console, "Then press enter here.");
+    waitForEnter(console);
+    for (std::uint32_t i = 0; i < image.size; ++i) {
+        exchangeByte(link, image[i]);
+        if (i % 1024 == 0) writeProgress(console, i, image.size);
     }
-    const std::uint32_t k = st.dataLength >> 10;
-    *st.out << k << "k of " << k << "k sent";
-    writeLine(st, "");
-    writeLine(st, "done");
+    const std::uint32_t k = image.size >> 10;
+    *console.out << k << "k of " << k << "k sent";
+    writeLine(console, "");
+    writeLine(console, "done");
 }
 
-void uploadPaced(ProgramState& st) {
-    waitForEnter(st);
-    for (std::uint32_t i = 0; i < st.dataLength; ++i) {
-        if (i % kPacedBlock == 0) pause(st, kPacedPauseMs);
-        exchangeByte(st, st.fileBuffer[i]);
-        if (i % 1024 == 0) writeProgress(st, i);
+void uploadPaced(Link& link, Console& console, ImageView image) {
+    waitForEnter(console);
+    for (std::uint32_t i = 0; i < image.size; ++i) {
+        if (i % kPacedBlock == 0) pause(link, kPacedPauseMs);
+        exchangeByte(link, image[i]);
+        if (i % 1024 == 0) writeProgress(console, i, image.size);
     }
-    const std::uint32_t k = st.dataLength >> 10;
-    *st.out << k << "k of " << k << "k sent... done.";
+    const std::uint32_t k = image.size >> 10;
+    *console.out << k << "k of " << k << "k sent... done.";
 }

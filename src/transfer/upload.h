@@ -1,11 +1,13 @@
-// Byte-stream uploads: every byte of the loaded file in its own data packet.
+// Byte-stream uploads: every byte of the image in its own data packet.
 #pragma once
 
-#include "link/state.h"
+#include "link/link.h"
+#include "platform/console.h"
+#include "transfer/image.h"
 
 // trackpod 2.5 banks: own instructions, Enter, the bytes back to back.
-void uploadBank25(ProgramState& st);
+void uploadBank25(Link& link, Console& console, ImageView image);
 
 // Every other kind: Enter, the bytes with 30 ms before every 128th; the final line
 // stays open for the caller.
-void uploadPaced(ProgramState& st);
+void uploadPaced(Link& link, Console& console, ImageView image);

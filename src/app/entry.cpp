@@ -1,0 +1,18 @@
+#include "app/entry.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/run.h"
+#include "midi/rtmidi_binding.h"
+#include "platform/platform.h"
+
+int runWithRtMidi(int argc, char** argv) {
+    HoldUpWatch watch;
+    Link link;
+    Console console;
+    bindRtMidi(link.midi);
+    link.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    link.longestHoldUp = [&watch] { return Clock::duration(watch.longestSinceAsked()); };
+    return runProgram(link, console, programArguments(argc, argv));
+}

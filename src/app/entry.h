@@ -1,0 +1,4 @@
+// The whole run on RtMidi, as main starts it.
+#pragma once
+
+int runWithRtMidi(int argc, char** argv);

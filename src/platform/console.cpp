@@ -1,0 +1,11 @@
+#include "platform/console.h"
+
+void writeLine(Console& console, const std::string& text) {
+    *console.out << text << '\n';
+    console.out->flush();
+}
+
+void writeDiagnostic(Console& console, const std::string& text) {
+    *console.err << "tpmidi01: " << text << '\n';
+    console.err->flush();
+}
