@@ -13,6 +13,12 @@ constexpr std::uint32_t kBodyStart = kHeaderSize;
 // with the client byte.
 constexpr std::uint32_t kBeforeHandshake = 0x72020000;
 constexpr std::uint32_t kAfterHandshake = 0x73000000;
+// The console's answers, spelled as the console has them rather than taken from the
+// program's names, so that a wrong name on either side shows.
+constexpr std::uint32_t kConsoleWaiting = 0x72026202;
+constexpr std::uint32_t kConsoleHasAll = 0x00750065;
+constexpr std::uint32_t kConsoleStillReading = 0x00740065;
+constexpr std::uint32_t kConsoleChecksumNext = 0x00750066;
 constexpr std::uint32_t kBlocks = (kImageSize - kBodyStart) / 16;
 
 // The boot code's checksum: per bit, shift out the low bit and fold in 0xC37B when
@@ -47,11 +53,11 @@ std::uint32_t GbaModel::exchange(std::uint32_t word) {
             if (word != kWaitCommand) return 0;
             if (++waitExchanges_ < config_.waitTries) return 0;
             phase_ = Phase::Connected;
-            return kWaitAnswer;
+            return kConsoleWaiting;
         case Phase::Connected:
             if (word == kWaitCommand) {
                 ++waitExchanges_;
-                return kWaitAnswer;
+                return kConsoleWaiting;
             }
             if (word != kHeaderCommand) problem("expected 0x6102 before the header, got " + hex(word));
             phase_ = Phase::Header;
@@ -96,11 +102,11 @@ std::uint32_t GbaModel::exchange(std::uint32_t word) {
                 const bool ready = config_.endTries >= 0 &&
                                    endExchanges_ >= static_cast<unsigned>(config_.endTries);
                 endConfirmed_ = endConfirmed_ || ready;
-                return ready ? kEndReady : kEndNotReady;
+                return ready ? kConsoleHasAll : kConsoleStillReading;
             }
             if (word != kChecksumCommand) problem("expected 0x66 after the body, got " + hex(word));
             phase_ = Phase::Checksum;
-            return kChecksumAnswer;
+            return kConsoleChecksumNext;
         case Phase::Checksum:
             checksumMatched_ = word == crc_;
             if (!checksumMatched_) problem("checksum " + hex(word) + ", expected " + hex(crc_));

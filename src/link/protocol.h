@@ -67,7 +67,7 @@ constexpr std::uint8_t kStatusReady = 6;  // MIDI receive on, or a bank about to
 
 // --- GBA multiboot, normal mode with 32-bit transfers, each word in one data packet
 namespace multiboot {
-constexpr std::uint32_t kImageSize = 0x40000;     // always the whole file buffer
+constexpr std::uint32_t kImageSize = 0x40000;     // what the console always takes
 constexpr std::uint32_t kHeaderSize = 0xC0;       // sent in the clear, as 96 halfwords
 constexpr std::uint32_t kWaitCommand = 0x6202;    // "is a console there?"
 constexpr std::uint32_t kWaitAnswer = 0x72026202;  // "yes, in normal mode"
@@ -81,9 +81,7 @@ constexpr std::uint32_t kHandshakeOffset = 0x0F;   // hh = cc + 0x0F
 constexpr std::uint32_t kLengthOffset = kHeaderSize + 4 * 0x34;
 constexpr std::uint32_t kEndQuery = 0x65;
 constexpr std::uint32_t kEndReady = 0x00750065;
-constexpr std::uint32_t kEndNotReady = 0x00740065;
 constexpr std::uint32_t kChecksumCommand = 0x66;
-constexpr std::uint32_t kChecksumAnswer = 0x00750066;
 constexpr std::uint32_t kClosingWord = 0;
 // The body's encryption and checksum.
 constexpr std::uint32_t kSeedBase = 0xFFFF00D1;   // | cc << 8
