@@ -1,11 +1,12 @@
 """The Debian package: built by CPack, as lintian wants it, unpacked into a scratch root,
-its programs run from there against each other."""
+its programs run from there against each other; and the simulator's manual page."""
 
+import re
 import subprocess
 
 import pytest
 
-from harness import start_simulator
+from harness import TOP, start_simulator
 
 pytestmark = [pytest.mark.over("jack"), pytest.mark.native]
 
@@ -27,3 +28,12 @@ def test_the_package(transport, tmp_path):
     run = transport.run(command=[root / "usr/bin/tpmidi01"])
     s.stop()
     assert "\ntpmidi01 -parameter filename\n" in run.out
+
+
+def test_the_simulators_manual_page_names_its_options(transport):
+    """The options --help lists, and those the manual page gives an entry of its own."""
+    shown = subprocess.run([transport.sim_binary, "--help"], capture_output=True, text=True).stdout
+    listed = set(re.findall(r"^  (--[a-z-]+)", shown, re.M))
+    page = (TOP / "man/trackpod-sim.1").read_text().replace("\\-", "-")
+    entries = set(re.findall(r"^\.TP\n\.B[IR]? (--[a-z-]+)", page, re.M))
+    assert listed and listed == entries
