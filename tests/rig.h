@@ -80,9 +80,10 @@ struct Rig {
     }
     ~Rig() { EXPECT_EQ(unflushed, 0u) << "text not flushed before the program went on"; }
 
-    int run(std::vector<std::string> args) {
+    // `portWanted`: as TPMIDI01_PORT would give it.
+    int run(std::vector<std::string> args, const std::string& portWanted = "") {
         args.insert(args.begin(), "tpmidi01");
-        return runProgram(link, console, args);
+        return runProgram(link, console, args, portWanted);
     }
 
     std::vector<std::string> sends() const {

@@ -1,6 +1,8 @@
 // The run flow, the port choice and the mode switches, against the simulated handheld.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "app/ports.h"
 #include "rig.h"
 
@@ -31,9 +33,27 @@ TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     }
 }
 
+static const std::string kHelp =
+    kUsage +
+    "--list (or -l) lists the MIDI ports, marking those that would be opened without\nasking, and opens none.\n\n"
+    "Set TPMIDI01_PORT to a part of your interface's port names (for example\n"
+    "TPMIDI01_PORT=um-one) to have its ports opened without being asked.\n\n";
+
+#ifndef _WIN32
+TEST(RunFlow, TheShellCompletesEveryOptionOfTheTable) {
+    std::ifstream file(TPMIDI_SOURCE_DIR "/packaging/bash-completion/tpmidi01");
+    const std::string script{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::size_t from = script.find("compgen -W '") + 12;
+    std::istringstream words(script.substr(from, script.find('\'', from) - from));
+    const std::vector<std::string> completed{std::istream_iterator<std::string>(words),
+                                             std::istream_iterator<std::string>()};
+    EXPECT_EQ(completed, optionNames());
+}
+#endif
+
 TEST(RunFlow, HelpAndVersionNeedNoMidiSystem) {
     const std::pair<const char*, std::string> cases[] = {
-        {"-h", kUsage}, {"--help", kUsage}, {"--version", "tpmidi01 1.0.0\n"}};
+        {"-h", kHelp}, {"--help", kHelp}, {"--version", "tpmidi01 1.0.0\n"}};
     for (const auto& [option, text] : cases) {
         Rig rig;
         rig.createFails = true;
@@ -155,6 +175,91 @@ TEST(PortChoice, ByName) {
         {{"USB MIDI", "trackpod"}, 1},  {{"Trackpod x", "USB"}, std::nullopt}, {{"trackpo", "USB"}, std::nullopt},
         {{"xtrackpod", "USB"}, std::nullopt}, {{}, std::nullopt}};
     for (const auto& [names, port] : cases) EXPECT_EQ(pickPortByName(names), port);
+}
+
+TEST(PortChoice, ByTheWantedPartOfTheName) {
+    // TPMIDI01_PORT's value, in any letter case: one port opened, several offered, or,
+    // with none, every port offered after a word on the error stream.
+    const std::vector<std::string> names = {"Midi Through:Port-0", "UM-ONE:UM-ONE MIDI 1", "trackpod-sim out",
+                                            "UM-ONE:UM-ONE MIDI 2", "Synth"};
+    struct Case {
+        std::string wanted;
+        std::optional<unsigned> chosen;
+        std::vector<unsigned> offered;
+        bool matchesNothing;
+    };
+    const Case cases[] = {
+        {"", 2, {}, false},                        // not set: "trackpod" as ever
+        {"synth", 4, {4}, false},                  // one: a "trackpod" port no longer counts
+        {"MIDI 2", 3, {3}, false},
+        {"um-one", std::nullopt, {1, 3}, false},   // several
+        {"x", std::nullopt, {0, 1, 2, 3, 4}, true},  // none
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wanted);
+        const PortChoice choice = choosePortByName(names, c.wanted);
+        EXPECT_EQ(choice.chosen, c.chosen);
+        if (!c.chosen || !c.wanted.empty()) {
+            EXPECT_EQ(choice.offered, c.offered);
+        }
+        EXPECT_EQ(choice.wantedMatchesNothing, c.matchesNothing);
+    }
+}
+
+TEST(PortChoice, TheWantedPortIsOpenedOrOfferedAndOthersAreNotTaken) {
+    const std::string prompt = "\nPlease choose a port number: ";
+    struct Case {
+        const char* wanted;
+        std::string typed, text, err;
+    };
+    const Case cases[] = {
+        {"midi 1", "", "\nUM-ONE MIDI 1 opened for input\n\nUM-ONE MIDI 1 opened for output\n", ""},
+        // Only the offered numbers are taken.
+        {"UM-ONE", "0\n3\n2\n",
+         "\n  Input port #1: UM-ONE MIDI 1\n  Input port #2: UM-ONE MIDI 2\n" + prompt + prompt + prompt +
+             "UM-ONE MIDI 2 opened for input\n\nUM-ONE MIDI 1 opened for output\n", ""},
+        {"nothing", "0\n",
+         "\n  Input port #0: trackpod-sim out\n  Input port #1: UM-ONE MIDI 1\n  Input port #2: UM-ONE MIDI 2\n" +
+             prompt + "trackpod-sim out opened for input\n\n  Output port #0: UM-ONE MIDI 1\n" + prompt + "\n",
+         "tpmidi01: no input port's name contains \"nothing\" (TPMIDI01_PORT): choose one\n"
+         "tpmidi01: no output port's name contains \"nothing\" (TPMIDI01_PORT): choose one\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wanted);
+        Rig rig({}, c.typed);
+        rig.inputPorts = {"trackpod-sim out", "UM-ONE MIDI 1", "UM-ONE MIDI 2"};
+        rig.outputPorts = {"UM-ONE MIDI 1"};
+        rig.run({"-sync"}, c.wanted);
+        EXPECT_EQ(rig.screen.text.substr(0, c.text.size()), c.text);
+        EXPECT_EQ(rig.err.str(), c.err);
+    }
+}
+
+TEST(PortChoice, ListedWithoutOpeningAny) {
+    struct Case {
+        const char* wanted;
+        std::vector<std::string> inputs;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"", {"Midi Through", "trackpod-sim out"},
+         "  Input port #0: Midi Through\n  Input port #1: trackpod-sim out   (opened without asking)\n"
+         "  Output port #0: trackpod-sim in:to-handheld   (opened without asking)\n"},
+        {"through", {"Midi Through", "trackpod-sim out"},
+         "  Input port #0: Midi Through   (opened without asking)\n  Input port #1: trackpod-sim out\n"
+         "  Output port #0: trackpod-sim in:to-handheld\n"},
+        {"", {}, "No input ports available!\n  Output port #0: trackpod-sim in:to-handheld   (opened without asking)\n"},
+    };
+    for (const Case& c : cases) {
+        for (const char* option : {"--list", "-l"}) {
+            SCOPED_TRACE(std::string(option) + " " + c.wanted);
+            Rig rig;
+            rig.inputPorts = c.inputs;
+            EXPECT_EQ(rig.run({option}, c.wanted), 0);
+            EXPECT_EQ(rig.screen.text, c.text);
+            EXPECT_EQ(rig.events, std::vector<std::string>{"destroy"});
+        }
+    }
 }
 
 TEST(PortChoice, AsksUntilTheNumberIsBelowTheCountOnEachSide) {

@@ -14,5 +14,5 @@ int runWithRtMidi(int argc, char** argv) {
     bindRtMidi(link.midi);
     link.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     link.longestHoldUp = [&watch] { return Clock::duration(watch.longestSinceAsked()); };
-    return runProgram(link, console, programArguments(argc, argv));
+    return runProgram(link, console, programArguments(argc, argv), environmentVariable("TPMIDI01_PORT"));
 }

@@ -13,19 +13,40 @@ namespace {
 
 using Arguments = std::vector<std::string>;
 
+// What the user asked for: the command line, and the value of TPMIDI01_PORT.
+struct Request {
+    Arguments args;
+    std::string portWanted;
+};
+
 // A branch that has already said how the MIDI system failed it.
 struct EndedByMidiFailure {};
 
 // The file name of "-send" and "-receive", or null when none was given.
-const char* fileArgument(const Arguments& args) { return args.size() >= 3 ? args[2].c_str() : nullptr; }
+const char* fileArgument(const Request& r) { return r.args.size() >= 3 ? r.args[2].c_str() : nullptr; }
 
-std::uint8_t delayArgument(const Arguments& args) {
-    return args.size() == 3 ? parseDelay(args[2]) : wire::kDefaultDelay;
+std::uint8_t delayArgument(const Request& r) {
+    return r.args.size() == 3 ? parseDelay(r.args[2]) : wire::kDefaultDelay;
 }
 
-void printVersion(Link&, Console& console, const Arguments&) { writeLine(console, "tpmidi01 " TPMIDI_VERSION); }
+void printVersion(Link&, Console& console, const Request&) { writeLine(console, "tpmidi01 " TPMIDI_VERSION); }
 
-void printUsage(Link&, Console& console, const Arguments& = {});
+void printUsage(Console& console);
+
+// The usage text, then what it does not name.
+void printHelp(Link&, Console& console, const Request&) {
+    printUsage(console);
+    *console.out << "--list (or -l) lists the MIDI ports, marking those that would be opened without\n"
+                    "asking, and opens none.\n\n"
+                    "Set TPMIDI01_PORT to a part of your interface's port names (for example\n"
+                    "TPMIDI01_PORT=um-one) to have its ports opened without being asked.\n\n";
+    console.out->flush();
+}
+
+void listAllPorts(Link& link, Console& console, const Request& r) {
+    listPorts(link.midi, console, Direction::Input, r.portWanted);
+    listPorts(link.midi, console, Direction::Output, r.portWanted);
+}
 
 // The run's end after the MIDI system failed: "error" on the console, the reason on the
 // error stream.
@@ -56,8 +77,8 @@ void reportReceive(Console& console, const ReceiveOutcome& r) {
 
 // A receive cut short by the MIDI system ends as every branch does then, and the byte
 // count still comes last.
-void receive(Link& link, Console& console, const Arguments& args) {
-    const ReceiveOutcome outcome = receiveFile(link, console, fileArgument(args));
+void receive(Link& link, Console& console, const Request& r) {
+    const ReceiveOutcome outcome = receiveFile(link, console, fileArgument(r));
     if (outcome.midiFailure.empty()) return reportReceive(console, outcome);
     writeLine(console, "");
     reportMidiFailure(console, outcome.midiFailure);
@@ -71,31 +92,36 @@ struct Option {
     // of their own, and the usage text does not name -getmidi, which does what
     // -midireceive does.
     const char* usage;
-    // False for what answers before any MIDI object is made, with nothing plugged in.
-    bool midi;
-    void (*branch)(Link&, Console&, const Arguments&);
+    // What must be there first: nothing (it answers with nothing plugged in), the MIDI
+    // objects, or the ports opened.
+    enum class Needs { Nothing, Objects, Ports } needs;
+    void (*branch)(Link&, Console&, const Request&);
 };
+
+constexpr auto kNothing = Option::Needs::Nothing, kObjects = Option::Needs::Objects, kPorts = Option::Needs::Ports;
 
 // Every option, in the order of the usage text: the usage text and the dispatch both
 // read it.
 const Option kOptions[] = {
-    {"-send", "-send filename", true, [](Link& l, Console& c, const Arguments& a) { sendFile(l, c, fileArgument(a)); }},
-    {"-receive", "-receive filename", true, receive},
-    {"-sync", "-sync", true, [](Link& l, Console& c, const Arguments&) { switchSync(l, c, false); }},
-    {"-SYNC", nullptr, true, [](Link& l, Console& c, const Arguments&) { switchSync(l, c, true); }},
-    {"-midi", "-midi <delay>", true,
-     [](Link& l, Console& c, const Arguments& a) { switchMidi(l, c, false, delayArgument(a)); }},
-    {"-MIDI", nullptr, true, [](Link& l, Console& c, const Arguments& a) { switchMidi(l, c, true, delayArgument(a)); }},
-    {"-midireceive", "-midireceive", true, [](Link& l, Console& c, const Arguments&) { switchMidiReceive(l, c, false); }},
-    {"-MIDIRECEIVE", nullptr, true, [](Link& l, Console& c, const Arguments&) { switchMidiReceive(l, c, true); }},
-    {"-getmidi", nullptr, true, [](Link& l, Console& c, const Arguments&) { switchMidiReceive(l, c, false); }},
-    {"-GETMIDI", nullptr, true, [](Link& l, Console& c, const Arguments&) { switchMidiReceive(l, c, true); }},
-    {"-h", nullptr, false, printUsage},
-    {"--help", nullptr, false, printUsage},
-    {"--version", nullptr, false, printVersion},
+    {"-send", "-send filename", kPorts, [](Link& l, Console& c, const Request& r) { sendFile(l, c, fileArgument(r)); }},
+    {"-receive", "-receive filename", kPorts, receive},
+    {"-sync", "-sync", kPorts, [](Link& l, Console& c, const Request&) { switchSync(l, c, false); }},
+    {"-SYNC", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchSync(l, c, true); }},
+    {"-midi", "-midi <delay>", kPorts,
+     [](Link& l, Console& c, const Request& r) { switchMidi(l, c, false, delayArgument(r)); }},
+    {"-MIDI", nullptr, kPorts, [](Link& l, Console& c, const Request& r) { switchMidi(l, c, true, delayArgument(r)); }},
+    {"-midireceive", "-midireceive", kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, false); }},
+    {"-MIDIRECEIVE", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, true); }},
+    {"-getmidi", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, false); }},
+    {"-GETMIDI", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, true); }},
+    {"-l", nullptr, kObjects, listAllPorts},
+    {"--list", nullptr, kObjects, listAllPorts},
+    {"-h", nullptr, kNothing, printHelp},
+    {"--help", nullptr, kNothing, printHelp},
+    {"--version", nullptr, kNothing, printVersion},
 };
 
-void printUsage(Link&, Console& console, const Arguments&) {
+void printUsage(Console& console) {
     *console.out << "\nuseage:\ntpmidi01 -parameter filename\n\n"
             << "available parameters:\n\n";
     for (const Option& option : kOptions) {
@@ -119,9 +145,12 @@ const Option* findOption(const Arguments& args) {
 // Everything between creating the MIDI objects and deleting them. A failure of the
 // MIDI library at any point ends the run with "error": no option runs on ports that
 // failed to open, and no wait goes on for an answer to a message that never left.
-void runWithObjects(Link& link, Console& console, const Arguments& args, const Option* option) {
+void runWithObjects(Link& link, Console& console, const Request& request, const Option* option) {
+    const Arguments& args = request.args;
     try {
-        if (!choosePort(link.midi, console, Direction::Input) || !choosePort(link.midi, console, Direction::Output)) {
+        if (option && option->needs == kObjects) return option->branch(link, console, request);
+        if (!choosePort(link.midi, console, Direction::Input, request.portWanted) ||
+            !choosePort(link.midi, console, Direction::Output, request.portWanted)) {
             return;
         }
     } catch (const MidiFailure& error) {
@@ -129,12 +158,12 @@ void runWithObjects(Link& link, Console& console, const Arguments& args, const O
         return;
     }
     if (args.size() < 2) {
-        printUsage(link, console);
+        printUsage(console);
         return;
     }
     try {
         if (option) {
-            option->branch(link, console, args);
+            option->branch(link, console, request);
         } else {
             writeDiagnostic(console, "unknown option \"" + args[1] + "\"; run tpmidi01 --help for the options");
         }
@@ -158,10 +187,17 @@ std::uint8_t parseDelay(const std::string& text) {
     return static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) & 0xFF);
 }
 
-int runProgram(Link& link, Console& console, const std::vector<std::string>& args) {
+std::vector<std::string> optionNames() {
+    std::vector<std::string> names;
+    for (const Option& option : kOptions) names.push_back(option.name);
+    return names;
+}
+
+int runProgram(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted) {
+    const Request request{args, portWanted};
     const Option* option = findOption(args);
-    if (option && !option->midi) {
-        option->branch(link, console, args);
+    if (option && option->needs == kNothing) {
+        option->branch(link, console, request);
         return 0;
     }
     link.longWait = [&console] {
@@ -170,7 +206,7 @@ int runProgram(Link& link, Console& console, const std::vector<std::string>& arg
     };
     try {
         link.midi.create();
-        runWithObjects(link, console, args, option);
+        runWithObjects(link, console, request, option);
     } catch (const MidiFailure& error) {
         reportMidiFailure(console, error.what());
     }

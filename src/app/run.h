@@ -12,6 +12,11 @@
 // clamped to the 32-bit range), low 8 bits kept.
 std::uint8_t parseDelay(const std::string& text);
 
+// Every option the program takes, in the order of its table.
+std::vector<std::string> optionNames();
+
 // Runs the program for the given arguments (the program name first) over the link's
-// seam, speaking on the console. Returns the exit status, which is 0 on every path.
-int runProgram(Link& link, Console& console, const std::vector<std::string>& args);
+// seam, speaking on the console; `portWanted`: the value of TPMIDI01_PORT, or empty.
+// Returns the exit status, which is 0 on every path.
+int runProgram(Link& link, Console& console, const std::vector<std::string>& args,
+               const std::string& portWanted = "");

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -171,6 +172,11 @@ std::vector<std::string> programArguments(int, char**) {
     return args;
 }
 
+std::string environmentVariable(const char* name) {
+    const wchar_t* value = _wgetenv(wideFromUtf8(name).c_str());
+    return value ? utf8FromWide(value) : std::string();
+}
+
 RunScope::RunScope() { timeBeginPeriod(1); }
 RunScope::~RunScope() { timeEndPeriod(1); }
 
@@ -185,6 +191,11 @@ QuietErrorStream::~QuietErrorStream() = default;
 
 std::vector<std::string> programArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
+}
+
+std::string environmentVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 // A program started with standard input, output or error closed would hand that

@@ -43,6 +43,9 @@ std::string fileError();
 // line, so a name in any script reaches the file system unchanged.
 std::vector<std::string> programArguments(int argc, char** argv);
 
+// The value of an environment variable in UTF-8, or empty when it is not set.
+std::string environmentVariable(const char* name);
+
 // Notes whether the whole process, or the machine, stopped running: a thread that sleeps
 // 10 ms at a time and measures how late it wakes, on a clock that goes on while the
 // machine sleeps. A thread that sleeps is run promptly however busy the processors are, so

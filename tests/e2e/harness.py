@@ -319,11 +319,11 @@ class Session:
         assert os.path.exists("/dev/snd/seq") or "ALSA" not in err or "tpmidi01: no MIDI system: " in err, err
         return Run(out, err, status)
 
-    def run_at_prompt(self, *args, name="other-sim"):
+    def run_at_prompt(self, *args, name="other-sim", env=None):
         """Runs the program against a simulator started with --name, whose name does not begin
         with "trackpod", and answers each port prompt with that simulator's number in the list
         above it, in one run (under Wine each costs seconds). Returns the run and the answers."""
-        program, answers = self.start_program(*args, keep_open=True), 0
+        program, answers = self.start_program(*args, keep_open=True, env=env), 0
         asked = lambda: program.out().count(PROMPT) > answers  # noqa: E731
         while wait_until(lambda: asked() or not program.running(), RUN_LIMIT_S) and asked():
             shown = program.out()

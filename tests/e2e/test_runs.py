@@ -1,12 +1,13 @@
 """The run flow on the real MIDI library: the mode switches, the port prompt, Ctrl-C, and
 Wine's crash at exit."""
 
+import re
 import shutil
 import signal
 
 import pytest
 
-from harness import RUN_LIMIT_S, WINE, make_file, wait_until
+from harness import PROMPT, RUN_LIMIT_S, WINE, make_file, wait_until
 
 
 def test_without_the_simulator(transport):
@@ -68,6 +69,45 @@ def test_ports_chosen_at_the_prompt(transport, sim):
         run, answers = transport.run_at_prompt("-sync")
     assert answers == (1 if transport.name == "jack" else 2)
     assert "\nSync mode activated.\n" in run.out
+
+
+@pytest.mark.over("jack", "alsa")
+@pytest.mark.native
+def test_the_interface_named_by_tpmidi01_port(transport, sim, tmp_path):
+    """The interface's ports among three other clients', none named "trackpod...". A value
+    naming it, in any letter case, opens its ports without a prompt; a value naming nothing
+    says so, then offers every port; one naming two clients offers just their ports."""
+    wire = tmp_path / "wire.log"
+    sim("--name", "UM-ONE MIDI", "--log", wire)
+    others = [transport.simulator("--name", name, "--silent", work=tmp_path.joinpath(name).mkdir() or tmp_path / name)
+              for name in ("Synth A", "Synth B", "UM-ONE Thru")]
+    try:
+        named = transport.run("-sync", env={"TPMIDI01_PORT": "um-one midi"}, stdin=None)
+        nothing = transport.run("-sync", env={"TPMIDI01_PORT": "no-such-interface"})
+        two, answers = transport.run_at_prompt("-sync", name="UM-ONE MIDI", env={"TPMIDI01_PORT": "Um-One"})
+    finally:
+        for other in others:
+            other.stop()
+    into, out_of = "UM-ONE MIDI out:UM-ONE MIDI from-handheld", "UM-ONE MIDI in:UM-ONE MIDI to-handheld"
+    assert named.out == f"\n{into} opened for input\n\n{out_of} opened for output\n\nSync mode activated.\n\n"
+    assert wire.read_text().splitlines() == ["F0 7E 54 07 01 00 54 50 44 73 1A 00 F7"] * 2
+    assert "tpmidi01: no input port's name contains \"no-such-interface\" (TPMIDI01_PORT): choose one\n" in nothing.err
+    assert "Synth A" in nothing.out and nothing.out.endswith(PROMPT + "\n")
+    offered = re.findall(r"^  Input port #[0-9]+: (.*)$", two.out, re.M)
+    assert answers == 2 and len(offered) == 2 and all(name.startswith("UM-ONE ") for name in offered), two.out
+    assert two.out.endswith("\nSync mode activated.\n\n")
+
+
+def test_ports_listed_with_nothing_sent(transport, sim, tmp_path):
+    """--list: every port, the handheld's marked as the one opened without asking."""
+    wire = tmp_path / "wire.log"
+    sim("--log", wire)
+    run = transport.run("--list", stdin=None)
+    into, out_of = map(transport.runner.shown, transport.system.ports)
+    for side, port in (("Input", into), ("Output", out_of)):
+        mark = rf"^  {side} port #[0-9]+: {re.escape(port)}( [0-9:]+)?   \(opened without asking\)$"
+        assert len(re.findall(mark, run.out, re.M)) == 1, run.out
+    assert run.status == 0 and "opened for" not in run.out and wire.read_text() == ""
 
 
 @pytest.mark.wine
