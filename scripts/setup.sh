@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(g++ cmake make pkg-config librtmidi-dev jackd2)
-quick_packages=(libgtest-dev python3-pytest lintian)
+quick_packages=(libgtest-dev python3-pytest lintian bash-completion)
 test_packages=("${quick_packages[@]}" clang libclang-rt-14-dev libbenchmark-dev)
 case ${1:-} in
     "") ;;
