@@ -27,9 +27,11 @@ echo "ok: the checksums verify"
 mkdir "$work/unzipped"
 (cd "$work/unzipped" && python3 -m zipfile -e "$zip" .)
 exe=$(find "$work/unzipped" -name tpmidi01.exe)
-said=$(WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 "$exe" --version |
-       tr -d '\r')
-[ "$said" == "tpmidi01 $version" ] || { echo "release-check.sh: FAILED: the zip's tpmidi01.exe --version said: $said" >&2; exit 1; }
+# Wine's own first-run messages go to its error stream, kept apart.
+said=$(WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 "$exe" --version \
+       2>"$work/wine.err" </dev/null | tr -d '\r') || true
+[ "$said" == "tpmidi01 $version" ] ||
+    { cat "$work/wine.err"; echo "release-check.sh: FAILED: the zip's tpmidi01.exe --version said: $said" >&2; exit 1; }
 echo "ok: the zip's tpmidi01.exe --version under Wine: $said"
 
 installed_before=false
