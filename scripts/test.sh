@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs every test, every build with warnings as
 # errors, in lanes that run at once, since each is mostly one busy thread:
 #   the host: the in-process suite (GCC); the Windows build (its unit tests under
-#     Wine) and the libc++ build; the end-to-end suite over a private JACK server;
+#     Wine), a release made from a fresh clone, and the libc++ build; the end-to-end suite over a private JACK server;
 #     both suites again built with clang, AddressSanitizer and
 #     UndefinedBehaviorSanitizer; the fuzz targets;
 #   the VM: the end-to-end suite over the ALSA sequencer and through its USB MIDI
@@ -67,6 +67,8 @@ echo "=== the host's lane"
 echo "--- Windows (MinGW-w64, Wine) and libc++ builds"
 bash scripts/platforms.sh windows
 touch "$windows_built"
+echo "--- a release made from a fresh clone, and what it made"
+bash scripts/release-check.sh
 bash scripts/platforms.sh libcxx
 echo "--- the end-to-end suite over JACK"
 bash scripts/e2e.sh build jack
