@@ -29,13 +29,8 @@ TEST(DataPackets, WorkedExamplesAndNumbering) {
 }
 
 TEST(DataPackets, OnlyALongEnoughAnswerWithTheNumberCounts) {
-    struct Case {
-        const char* name;
-        char operation;  // b: byte, w: word, k: block
-        std::deque<Bytes> answers;
-        std::uint32_t result;
-        unsigned polls;  // taken until the answer
-    };
+    // operation: b byte, w word, k block; polls: taken until the answer.
+    struct Case { const char* name; char operation; std::deque<Bytes> answers; std::uint32_t result; unsigned polls; };
     const Case cases[] = {
         {"nine bytes with the right number do not answer a byte; ten do", 'b',
          {{0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0xF7}, {0xF0, 0x7E, 0, 7, 2, 1, 1, 0x40, 0x01, 0xF7}}, 0x81, 2},

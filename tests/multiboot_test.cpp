@@ -29,13 +29,9 @@ TEST(MultibootSteps, KnownValues) {
 
 TEST(MultibootUpload, ConsoleAcceptsTheImage) {
     ScratchDir dir;
-    struct Case {
-        std::size_t size;
-        unsigned waits;       // tries before the console answers
-        int ends;             // tries before it confirms the end; -1: never
-        std::uint8_t client;  // its client byte
-        unsigned faults;      // every so many answers faulty; 0: none
-    };
+    // waits: tries before the console answers; ends: before it confirms the end (-1: never); client: its client
+    // byte; faults: every so many answers faulty (0: none).
+    struct Case { std::size_t size; unsigned waits; int ends; std::uint8_t client; unsigned faults; };
     const Case cases[] = {
         {1, 1, 1, 0x00, 0}, {192, 3, 7, 0xF1, 0}, {5000, 1, 1025, 0xFF, 0}, {262144, 1, -1, 0x5A, 0},
         {2000, 1, 1, 0xF0, 5}};

@@ -41,13 +41,9 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
     const std::string hole = "tpmidi01: the bank has a hole after byte ";
     const std::string dropped = "tpmidi01: the MIDI system dropped messages of the bank: the program could not "
                                 "take them in time (was it stopped, or the computer busy or asleep?)\n";
-    struct Case {
-        Holes holes;
-        std::optional<std::uint8_t> number;  // every message's number, where it does not count
-        std::size_t strayAt;                 // an identity reply before this byte; 0: none
-        bool drops;                          // the MIDI system says it dropped messages
-        std::string said;                    // the error stream between its first and last lines
-    };
+    // number: every message's number, where it does not count; strayAt: an identity reply before this byte (0:
+    // none); drops: the MIDI system says it dropped messages; said: the error stream between its first and last lines.
+    struct Case { Holes holes; std::optional<std::uint8_t> number; std::size_t strayAt; bool drops; std::string said; };
     const Case cases[] = {
         {{{2000, 37}}, std::nullopt, 0, false, hole + "2000: at least 37 messages lost (number 80, then 117)\n"},
         {{{1000, 100}}, std::nullopt, 0, false, hole + "1000: at least 100 messages lost (number 104, then 76)\n"},
@@ -158,11 +154,8 @@ TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
                                 "for trackpod 1.6 and trackpod 2.5 files.\n";
     const std::string noName = "tpmidi01: -receive needs the name of the file to write\n";
     const std::string missing = dir.name("no/such/dir");
-    struct Case {
-        std::vector<std::string> args;
-        std::string text;    // the console after the port lines
-        std::string reason;  // how the error stream begins
-    };
+    // text: the console after the port lines; reason: how the error stream begins.
+    struct Case { std::vector<std::string> args; std::string text; std::string reason; };
     const Case cases[] = {
         {{"-receive"}, askName, noName}, {{"-receive", ""}, askName, noName},
         {{"-receive", missing}, askName, "tpmidi01: cannot write " + missing + ".part: "},
@@ -215,10 +208,7 @@ TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
     ScratchDir dir;
     const std::string heldUp = "tpmidi01: the program was held up for 1.0 s near the end of the bank (stopped, or "
                                "the computer asleep): its end may be lost\n";
-    struct Case {
-        std::size_t k, looks;
-        bool done;
-    };
+    struct Case { std::size_t k, looks; bool done; };
     const Case cases[] = {{300, 2, false}, {150, 2, true}, {150, 1, false}};
     for (const Case& c : cases) {
         const auto& [k, looks, done] = c;

@@ -15,13 +15,9 @@ TEST(SendFile, EachKindHasItsLinesAndUpload) {
     ScratchDir dir;
     const char* paced = " sent... done.";
     const std::string bank16 = "In trackpod, select the bank to overwrite,\n";
-    struct Kind {
-        std::uint8_t first;
-        const char* loaded;   // after "Loaded "
-        std::string before;   // the lines before the progress lines
-        const char* end;      // after the last progress line's count
-        const char* after;    // the lines after it
-    };
+    // loaded: after "Loaded "; before: the lines before the progress lines; end: after the last progress line's count;
+    // after: the lines after it.
+    struct Kind { std::uint8_t first; const char* loaded; std::string before; const char* end; const char* after; };
     const Kind kinds[] = {
         {0xC9, "Game Boy ROM: ", "\n\nIn the trackpod boot screen,\npress SELECT + START or A or B,\nthen press enter here.\n",
          paced, "\n"},
