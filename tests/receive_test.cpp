@@ -241,6 +241,28 @@ TEST(ReceiveFile, AHoldUpUntilTheEndIsNeverDone) {
     }
 }
 
+TEST(ReceiveFile, AHoldUpLongAfterTheBankEndedCostsNothing) {
+    // The machine froze for a second in the closing silence, which the looks around find 2 s
+    // apart: at the second look the silence may have begun as the hold-up did, at the fourth
+    // the bank had long ended (the handheld never pauses within one).
+    ScratchDir dir;
+    for (const int frozenAtLook : {2, 4}) {
+        SCOPED_TRACE(frozenAtLook);
+        HandheldConfig config;
+        config.bank = pattern(300, 0x24);
+        Rig rig(config);
+        rig.link.bankEndPolls = 6 * 65536;
+        int looks = 0;
+        rig.link.now = [&looks] { return Clock::time_point(std::chrono::seconds(2 * ++looks)); };
+        rig.link.longestHoldUp = [&looks, frozenAtLook] {
+            return looks == frozenAtLook ? Clock::duration(std::chrono::seconds(1)) : Clock::duration{};
+        };
+        const std::string file = dir.name(std::to_string(frozenAtLook) + ".tp2");
+        rig.run({"-receive", file});
+        EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + (frozenAtLook == 4 ? "0k saved... done.\n\n" : "\nerror\n\n"));
+    }
+}
+
 TEST(ReceiveFile, ABankThatCannotTakeTheFilesPlaceIsNotDone) {
     // The file named turned into a folder with a file in it while the bank came in.
     ScratchDir dir;

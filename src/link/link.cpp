@@ -100,13 +100,18 @@ constexpr auto kWaitTold = std::chrono::seconds(3);
 // the processor leaves the MIDI library's thread taking messages into its queue, and that
 // queue says when it overflows.
 constexpr auto kHeldUpLimit = std::chrono::milliseconds(250);
+// The handheld streams a bank without a pause: a silence this long before a hold-up
+// began means the bank had ended, and the hold-up cost nothing (a machine that froze
+// during the closing silence).
+constexpr auto kBankOverAfter = std::chrono::seconds(1);
 
 // Notes how long the program was held up since it last looked around; a note stands
 // until messages come in again after a look that found no hold-up.
-void noteHoldUp(Link& link) {
+void noteHoldUp(Link& link, Clock::time_point now) {
     if (!link.longestHoldUp) return;
     const Clock::duration held = link.longestHoldUp();
-    if (held > kHeldUpLimit) {
+    const bool bankOver = link.silentSince && now - held - *link.silentSince > kBankOverAfter;
+    if (held > kHeldUpLimit && !bankOver) {
         link.heldUp = std::max(link.heldUp, held);
         link.lookedSinceHeldUp = false;
     } else {
@@ -118,7 +123,7 @@ void noteHoldUp(Link& link) {
 // that has gone away, or empty.
 std::string lookAround(Link& link, bool answerAwaited) {
     const Clock::time_point now = link.now();
-    noteHoldUp(link);
+    noteHoldUp(link, now);
     if (!link.silentSince) link.silentSince = now;
     if (answerAwaited && !link.waitSaid && now - *link.silentSince >= kWaitTold) {
         if (link.longWait) link.longWait();

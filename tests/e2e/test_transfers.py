@@ -99,9 +99,9 @@ def test_under_load(transport, sim, tmp_path, job):
             "tpmidi01: the bank has a hole after byte 3000: at least 37 messages lost (number 56, then 93)\n" in run.err
         assert part.read_bytes() == data[:3000] + data[3037:] and received.read_bytes() == b"the old bank"
     elif receive:
-        assert (run.out, run.err) == (transport.opened() + received_text(4096),
-                                      f"tpmidi01: receiving into {part}, which becomes {received} once the whole "
-                                      f"bank has arrived\ntpmidi01: 4096 bytes saved in {received}\n")
+        assert run.out == transport.opened() + received_text(4096), run.err
+        assert run.err == (f"tpmidi01: receiving into {part}, which becomes {received} once the whole bank has "
+                           f"arrived\ntpmidi01: 4096 bytes saved in {received}\n")
         assert received.read_bytes() == data and not part.exists()
     else:
         assert run.out == transport.opened() + sent_text(0x24, bank, 4096)
