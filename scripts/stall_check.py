@@ -47,7 +47,7 @@ try:
         said = "done" if "done." in run.out else "error" if "\nerror\n" in run.out else "neither"
         holes = run.err.count("has a hole")
         also = [text for key, text in (("dropped messages", "the MIDI system dropped messages"),
-                                       ("held up", "it was held up until the end")) if key in run.err]
+                                       ("held up", "it was held up longer than the MIDI system keeps messages")) if key in run.err]
         print(f"{kind}: stopped {stall_ms} ms: {f'{lost} of {size} bytes lost' if lost else 'nothing lost'}, "
               f"the program said {said}{f' and named {holes} hole(s)' if holes else ''}"
               f"{''.join('; ' + text for text in also)}", flush=True)

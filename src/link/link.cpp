@@ -94,29 +94,27 @@ constexpr std::uint32_t kPollsPerLook = 65536;
 constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
 // How long the handheld may stay silent, while it owes an answer, before the run flow is told.
 constexpr auto kWaitTold = std::chrono::seconds(3);
-// A hold-up that may cost messages: the ALSA sequencer keeps about 80 for a client that
-// does not read, 0.28 s of the handheld's stream (RtMidi's queue over JACK, far more).
-// Only the process stopped or the machine asleep counts: a poll loop that merely waits for
-// the processor leaves the MIDI library's thread taking messages into its queue, and that
-// queue says when it overflows.
-constexpr auto kHeldUpLimit = std::chrono::milliseconds(250);
+// What the ALSA sequencer keeps for a client that does not read: about 80 messages, 0.28 s
+// of the handheld's stream, the least of any MIDI system. A longer hold-up while a bank
+// streams may have lost messages; even where they come again, a loss of 128 of them, or
+// of a multiple, leaves no gap in their numbers. Only the process stopped or the machine
+// asleep counts: a poll loop that merely waits for the processor leaves the MIDI library's
+// thread taking messages into its queue, and that queue says when it overflows.
+constexpr auto kLeastKept = std::chrono::milliseconds(250);
 // The handheld streams a bank without a pause: a silence this long before a hold-up
 // began means the bank had ended, and the hold-up cost nothing (a machine that froze
 // during the closing silence).
 constexpr auto kBankOverAfter = std::chrono::seconds(1);
 
-// Notes how long the program was held up since it last looked around; a note stands
-// until messages come in again after a look that found no hold-up.
+// Notes the longest hold-up since the program last looked around, when it may have cost
+// messages.
 void noteHoldUp(Link& link, Clock::time_point now) {
     if (!link.longestHoldUp) return;
     const Clock::duration held = link.longestHoldUp();
+    const Clock::duration kept =
+        std::max<Clock::duration>(kLeastKept, link.midi.keptWhileStopped ? link.midi.keptWhileStopped() : kLeastKept);
     const bool bankOver = link.silentSince && now - held - *link.silentSince > kBankOverAfter;
-    if (held > kHeldUpLimit && !bankOver) {
-        link.heldUp = std::max(link.heldUp, held);
-        link.lookedSinceHeldUp = false;
-    } else {
-        link.lookedSinceHeldUp = true;
-    }
+    if (held > kept && !bankOver) link.heldUp = std::max(link.heldUp, held);
 }
 
 // Tells once in a silence that the program waits, and returns the name of an opened port
@@ -161,7 +159,6 @@ void pollMessage(Link& link, bool answerAwaited) {
     if (!link.inMessage.empty()) {
         link.silentSince.reset();
         link.waitSaid = false;
-        if (link.lookedSinceHeldUp) link.heldUp = {};
     }
     if (holdsSeveralMessages(link.inMessage)) {
         splitInto(link, link.inMessage);

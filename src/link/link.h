@@ -30,11 +30,10 @@ struct Link {
     Clock::time_point lastPortLook{};
     std::optional<Clock::time_point> silentSince;
     bool waitSaid = false;
-    // How long the program was held up while it waited (stopped, the machine asleep),
-    // when that may have cost messages: noted when it looks around, forgotten once
-    // messages come in again at their pace, after a look.
+    // The longest time the program did not run at all while it waited (stopped, the
+    // machine asleep), when that was longer than the MIDI system keeps messages for it,
+    // and began before the handheld fell silent: messages may have been lost unseen.
     Clock::duration heldUp{};
-    bool lookedSinceHeldUp = false;
     // Polls of an empty input after which a bank has ended; tests shorten it.
     std::uint32_t bankEndPolls = kReceiveIdlePolls;
 

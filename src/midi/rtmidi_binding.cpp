@@ -19,6 +19,10 @@ namespace {
 // A stalled program gets what piled up meanwhile in one burst: 1024 hold 3.6 s of the
 // handheld's stream (docs/reliability.md).
 constexpr unsigned kInputQueueLimit = 1024;
+// What that queue holds of the stream, less a margin: over JACK it is all a stopped program
+// has, the server's own buffer being a cycle's. Elsewhere the MIDI system's own buffer
+// fills first (the ALSA sequencer's, about 0.28 s), and the link counts on no more.
+constexpr std::chrono::milliseconds kJackKeeps{2500};
 
 // The objects of one run, and what the seam remembers of them.
 struct RtMidiObjects {
@@ -236,4 +240,8 @@ void bindRtMidi(MidiSeam& seam) {
     seam.send = reported([objects](const Bytes& message) { objects->out->sendMessage(&message); });
     seam.poll = reported([objects](Bytes& message) { objects->in->getMessage(&message); });
     seam.dropped = [objects] { return objects->watch.dropped(); };
+    seam.keptWhileStopped = [objects] {
+        const bool jack = objects->in && objects->in->getCurrentApi() == RtMidi::UNIX_JACK;
+        return jack ? kJackKeeps : std::chrono::milliseconds(0);
+    };
 }

@@ -244,18 +244,16 @@ constexpr auto kWatchPeriod = std::chrono::milliseconds(10);
 HoldUpWatch::HoldUpWatch() : thread_([this] { watch(); }) {}
 
 HoldUpWatch::~HoldUpWatch() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ending_ = true;
-    }
-    wake_.notify_one();
+    ending_ = true;
     thread_.join();
 }
 
+// Plain sleeps, the simplest wait on every system (under Wine a wait on an event is a
+// request to its server).
 void HoldUpWatch::watch() {
-    std::unique_lock<std::mutex> lock(mutex_);
     auto before = upTime();
-    while (!wake_.wait_for(lock, kWatchPeriod, [this] { return ending_; })) {
+    while (!ending_) {
+        std::this_thread::sleep_for(kWatchPeriod);
         const auto now = upTime();
         const std::int64_t late = (now - before - kWatchPeriod).count();
         before = now;

@@ -6,10 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,9 +60,7 @@ public:
 
 private:
     void watch();
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool ending_ = false;
+    std::atomic<bool> ending_{false};
     std::atomic<std::int64_t> longest_{0};
     std::thread thread_;
 };

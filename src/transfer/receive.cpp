@@ -164,13 +164,13 @@ void settle(Link& link, Destination& file, ReceiveOutcome& outcome) {
         reasons.push_back("the MIDI system dropped messages of the bank: the program could not take them in time "
                           "(was it stopped, or the computer busy or asleep?)");
     }
-    // A hold-up that lasted until the end is a sign too: the MIDI system may have dropped
-    // the end without a word (the ALSA sequencer does).
+    // A hold-up longer than the MIDI system keeps messages for is a sign too: it may have
+    // dropped some without a word (the ALSA sequencer does), or a whole turn of numbers.
     if (link.heldUp.count() != 0) {
         std::ostringstream said;
         said << "the program was held up for " << std::fixed << std::setprecision(1)
              << std::chrono::duration<double>(link.heldUp).count()
-             << " s near the end of the bank (stopped, or the computer asleep): its end may be lost";
+             << " s while the bank came in (stopped, or the computer asleep): messages may be lost";
         reasons.push_back(said.str());
     }
     outcome.placed = reasons.empty() && outcome.holes.empty();
