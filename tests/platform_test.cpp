@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #ifndef _WIN32
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -45,6 +46,7 @@ TEST(Console, AProgramStartedWithADescriptorClosedGetsOneThatReadsNothing) {
         SCOPED_TRACE(fd);
         const int kept = dup(fd);
         close(fd);
+        errno = 0;  // no failure of another call to go by
         {
             RunScope scope;
             EXPECT_NE(fcntl(fd, F_GETFD), -1);

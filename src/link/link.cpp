@@ -96,11 +96,14 @@ constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
 constexpr auto kWaitTold = std::chrono::seconds(3);
 // What the ALSA sequencer keeps for a client that does not read: about 80 messages, 0.28 s
 // of the handheld's stream, the least of any MIDI system. A longer hold-up while a bank
-// streams may have lost messages; even where they come again, a loss of 128 of them, or
-// of a multiple, leaves no gap in their numbers. Only the process stopped or the machine
-// asleep counts: a poll loop that merely waits for the processor leaves the MIDI library's
-// thread taking messages into its queue, and that queue says when it overflows.
+// streams may have lost messages. Only the process stopped or the machine asleep counts:
+// a poll loop that merely waits for the processor leaves the MIDI library's thread taking
+// messages into its queue, and that queue says when it overflows.
 constexpr auto kLeastKept = std::chrono::milliseconds(250);
+// The stream's time for 128 messages at the cable's pace (11 bytes of 320 us each): a
+// hold-up that much longer than the system keeps may lose a whole turn of the numbers,
+// which leaves no gap, so messages that come after it do not clear it.
+constexpr auto kTurnOfNumbers = std::chrono::microseconds((kNumberMask + 1) * kBytePacketLength * 320);
 // The handheld streams a bank without a pause: a silence this long before a hold-up
 // began means the bank had ended, and the hold-up cost nothing (a machine that froze
 // during the closing silence).
@@ -114,7 +117,13 @@ void noteHoldUp(Link& link, Clock::time_point now) {
     const Clock::duration kept =
         std::max<Clock::duration>(kLeastKept, link.midi.keptWhileStopped ? link.midi.keptWhileStopped() : kLeastKept);
     const bool bankOver = link.silentSince && now - held - *link.silentSince > kBankOverAfter;
-    if (held > kept && !bankOver) link.heldUp = std::max(link.heldUp, held);
+    if (held > kept && !bankOver) {
+        link.heldUp = std::max(link.heldUp, held);
+        link.heldUpForGood = link.heldUpForGood || held > kept + kTurnOfNumbers;
+        link.lookedSinceHeldUp = false;
+    } else {
+        link.lookedSinceHeldUp = true;
+    }
 }
 
 // Tells once in a silence that the program waits, and returns the name of an opened port
@@ -159,6 +168,7 @@ void pollMessage(Link& link, bool answerAwaited) {
     if (!link.inMessage.empty()) {
         link.silentSince.reset();
         link.waitSaid = false;
+        if (link.lookedSinceHeldUp && !link.heldUpForGood) link.heldUp = {};
     }
     if (holdsSeveralMessages(link.inMessage)) {
         splitInto(link, link.inMessage);

@@ -33,7 +33,11 @@ struct Link {
     // The longest time the program did not run at all while it waited (stopped, the
     // machine asleep), when that was longer than the MIDI system keeps messages for it,
     // and began before the handheld fell silent: messages may have been lost unseen.
+    // It is forgotten once messages come in again after a look, unless it was long
+    // enough to lose a whole turn of their numbers.
     Clock::duration heldUp{};
+    bool lookedSinceHeldUp = false;
+    bool heldUpForGood = false;
     // Polls of an empty input after which a bank has ended; tests shorten it.
     std::uint32_t bankEndPolls = kReceiveIdlePolls;
 

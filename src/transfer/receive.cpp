@@ -201,6 +201,7 @@ ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
     droppedAny(link);
     if (link.longestHoldUp) link.longestHoldUp();
     link.heldUp = {};
+    link.heldUpForGood = false;
 
     Numbering numbering;
     try {
