@@ -64,7 +64,7 @@ struct Options {
     HandheldConfig config;
     std::string save, gbaSave, log, name = "trackpod-sim", rawDevice;
     // A bank streams as fast as the cable carries it: a byte packet at a byte's time each.
-    unsigned paceUs = static_cast<unsigned>(wire::kBytePacketLength * RawMidi::kByteTime.count());
+    unsigned paceUs = static_cast<unsigned>(wire::kBytePacketLength * wire::kByteTime.count());
     bool cablePace = false;
 };
 

@@ -55,7 +55,7 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
                 if (byte != wire::kEndSysEx) continue;  // any other status byte cuts the message short
                 partial_.push_back(byte);
                 // The last byte reaches the handheld one byte time per byte after the first.
-                if (cablePace_) std::this_thread::sleep_until(firstByte_ + kByteTime * partial_.size());
+                if (cablePace_) std::this_thread::sleep_until(firstByte_ + wire::kByteTime * partial_.size());
                 message.swap(partial_);
                 partial_.clear();
                 return true;
@@ -87,6 +87,6 @@ void RawMidi::send(const Message& message) {
         }
     }
     // The cable is busy until the last byte is out.
-    if (cablePace_) std::this_thread::sleep_for(kByteTime * message.size());
+    if (cablePace_) std::this_thread::sleep_for(wire::kByteTime * message.size());
 }
 #endif

@@ -23,7 +23,6 @@ public:
     void send(const Message& message);
 
     // 31250 baud, 10 bits a byte.
-    static constexpr std::chrono::microseconds kByteTime{320};
 
 private:
     int fd_ = -1;

@@ -100,10 +100,10 @@ constexpr auto kWaitTold = std::chrono::seconds(3);
 // a poll loop that merely waits for the processor leaves the MIDI library's thread taking
 // messages into its queue, and that queue says when it overflows.
 constexpr auto kLeastKept = std::chrono::milliseconds(250);
-// The stream's time for 128 messages at the cable's pace (11 bytes of 320 us each): a
-// hold-up that much longer than the system keeps may lose a whole turn of the numbers,
-// which leaves no gap, so messages that come after it do not clear it.
-constexpr auto kTurnOfNumbers = std::chrono::microseconds((kNumberMask + 1) * kBytePacketLength * 320);
+// The stream's time for 128 messages at the cable's pace: a hold-up that much longer than
+// the system keeps may lose a whole turn of the numbers, which leaves no gap, so messages
+// that come after it do not clear it.
+constexpr std::chrono::microseconds kTurnOfNumbers = (kNumberMask + 1) * static_cast<int>(kBytePacketLength) * kByteTime;
 // The handheld streams a bank without a pause: a silence this long before a hold-up
 // began means the bank had ended, and the hold-up cost nothing (a machine that froze
 // during the closing silence).
@@ -114,8 +114,8 @@ constexpr auto kBankOverAfter = std::chrono::seconds(1);
 void noteHoldUp(Link& link, Clock::time_point now) {
     if (!link.longestHoldUp) return;
     const Clock::duration held = link.longestHoldUp();
-    const Clock::duration kept =
-        std::max<Clock::duration>(kLeastKept, link.midi.keptWhileStopped ? link.midi.keptWhileStopped() : kLeastKept);
+    Clock::duration kept = kLeastKept;
+    if (link.midi.keptWhileStopped) kept = std::max<Clock::duration>(kept, link.midi.keptWhileStopped());
     const bool bankOver = link.silentSince && now - held - *link.silentSince > kBankOverAfter;
     if (held > kept && !bankOver) {
         link.heldUp = std::max(link.heldUp, held);
@@ -142,6 +142,13 @@ std::string lookAround(Link& link, bool answerAwaited) {
 }
 
 }  // namespace
+
+void forgetHoldUps(Link& link) {
+    if (link.longestHoldUp) link.longestHoldUp();
+    link.heldUp = {};
+    link.heldUpForGood = false;
+    link.lookedSinceHeldUp = false;
+}
 
 void pause(Link& link, unsigned ms) {
     if (link.sleepMs) link.sleepMs(ms);

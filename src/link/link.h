@@ -54,6 +54,9 @@ struct Link {
 
 void pause(Link& link, unsigned ms);
 
+// Forgets what the program was held up for so far: a stream about to begin owes it nothing.
+void forgetHoldUps(Link& link);
+
 // Takes the next incoming message into link.inMessage, or leaves it empty. `answerAwaited`:
 // the handheld owes an answer, so a long silence is worth telling the user of.
 void pollMessage(Link& link, bool answerAwaited = false);

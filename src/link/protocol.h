@@ -2,6 +2,7 @@
 // Positions in a message count the opening 0xF0 as byte 0.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +29,8 @@ constexpr int kGroupBytes = 7;               // data bytes after each flag byte
 constexpr std::uint8_t kFirstFlagBit = 0x40;
 // The shortest packet: one data byte, as flag and low bits.
 constexpr std::size_t kBytePacketLength = 11;
+// A MIDI cable carries a byte in 320 us (31250 baud, 10 bits a byte): the handheld's pace.
+constexpr std::chrono::microseconds kByteTime{320};
 
 // The least length of a message that answers each kind of packet. A word answer must
 // reach its last data byte (11), a block's acknowledgement its packet number (5); a

@@ -199,9 +199,7 @@ ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
     // What the MIDI system dropped, or what the program was held up for, before the
     // receive is none of the bank's business.
     droppedAny(link);
-    if (link.longestHoldUp) link.longestHoldUp();
-    link.heldUp = {};
-    link.heldUpForGood = false;
+    forgetHoldUps(link);
 
     Numbering numbering;
     try {
