@@ -15,8 +15,8 @@ constexpr std::uint8_t kEnd = kEndSysEx;
 // and its acknowledgement of a block.
 constexpr std::uint8_t kStatusSubId = 0x7F;
 constexpr std::uint8_t kBlockAckSubId = 0x03;
-// The manufacturer ID for non-commercial use: another maker's System Exclusive.
-constexpr std::uint8_t kOtherMaker = 0x7D;
+// Another maker's System Exclusive.
+constexpr std::uint8_t kOtherMaker = kNonCommercial;
 
 bool isCommand(const Message& m) {
     return m.size() == kCommandLength && m[0] == kSysEx && m[1] == kNonRealTime &&

@@ -15,6 +15,12 @@ constexpr std::uint8_t kNonRealTime = 0x7E;  // universal non-real-time
 constexpr std::uint8_t kFileDump = 0x07;     // sub-ID 1 of both kinds
 // Every byte between F0 and F7 keeps bit 7 clear: a set one would be a status byte.
 constexpr std::uint8_t kDataBits = 0x7F;
+// The manufacturer ID for non-commercial use: System Exclusive that no handheld acts on.
+constexpr std::uint8_t kNonCommercial = 0x7D;
+// Real-time messages of one byte, which an interface may add between any two bytes.
+constexpr std::uint8_t kFirstRealTime = 0xF8;
+constexpr std::uint8_t kTimingClock = 0xF8;
+constexpr std::uint8_t kActiveSensing = 0xFE;
 
 // --- Data packets: F0 7E 00 07 02 <number> <count> <7-bit groups> 00 F7
 constexpr std::uint8_t kDataDevice = 0x00;
@@ -27,8 +33,10 @@ constexpr std::uint8_t kNumberMask = 0x7F;   // numbers run 0..127, then wrap
 constexpr int kGroupBytes = 7;               // data bytes after each flag byte
 // The flag byte holds bit 7 of a group's first byte in its bit 6, and so on down.
 constexpr std::uint8_t kFirstFlagBit = 0x40;
-// The shortest packet: one data byte, as flag and low bits.
+// The shortest packet: one data byte, as flag and low bits; a word's; a block's.
 constexpr std::size_t kBytePacketLength = 11;
+constexpr std::size_t kWordPacketLength = 14;
+constexpr std::size_t kBlockPacketLength = 28;
 // A MIDI cable carries a byte in 320 us (31250 baud, 10 bits a byte): the handheld's pace.
 constexpr std::chrono::microseconds kByteTime{320};
 

@@ -9,3 +9,9 @@ void writeDiagnostic(Console& console, const std::string& text) {
     *console.err << "tpmidi01: " << text << '\n';
     console.err->flush();
 }
+
+void waitForEnter(Console& console) {
+    console.out->flush();
+    console.in->get();
+    console.in->clear();
+}

@@ -16,3 +16,6 @@ void writeLine(Console& console, const std::string& text);
 
 // A line of the error stream, after the program's name: every diagnostic goes through it.
 void writeDiagnostic(Console& console, const std::string& text);
+
+// Reads the one character that stands for the Enter key, after flushing the prompt.
+void waitForEnter(Console& console);

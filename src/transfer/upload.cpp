@@ -12,13 +12,6 @@ void writeProgress(Console& console, std::uint32_t index, std::uint32_t size) {
     *console.out << '\r';
 }
 
-// Reads the one character that stands for the Enter key, after flushing the prompt.
-void waitForEnter(Console& console) {
-    console.out->flush();
-    console.in->get();
-    console.in->clear();
-}
-
 }  // namespace
 
 void uploadBank25(Link& link, Console& console, ImageView image) {
