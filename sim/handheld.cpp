@@ -126,6 +126,7 @@ bool Handheld::take(Message& message) {
 void Handheld::receive(const Message& message) {
     ++messagesReceived_;
     if (isCommand(message)) {
+        ++commands_;
         answerCommand(message);
     } else if (isDataPacket(message)) {
         answerData(message);
@@ -231,7 +232,8 @@ void Handheld::answerData(const Message& m) {
 
 std::string Handheld::summary() const {
     std::ostringstream text;
-    text << messagesReceived_ << " messages received, " << dataPackets_ << " data packets, " << beginUploads_
+    text << messagesReceived_ << " messages received, " << commands_ << (commands_ == 1 ? " command, " : " commands, ")
+         << dataPackets_ << " data packets, " << beginUploads_
          << (beginUploads_ == 1 ? " upload of " : " uploads of ") << bytesUploaded_ << " bytes in all, "
          << faultsInjected_ << " faults injected";
     return text.str();

@@ -4,6 +4,7 @@
 // sent, streams a bank on request, and can be told to misbehave.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -47,6 +48,7 @@ struct HandheldConfig {
 struct Outgoing {
     Message bytes;
     bool streamed = false;  // part of a bank stream: a real cable paces these
+    std::chrono::microseconds hold{0};  // what the far end takes before it leaves
 };
 
 class Handheld {
@@ -65,6 +67,8 @@ public:
     const std::vector<std::uint8_t>& uploaded() const { return multiboot_ ? gba_.image() : uploaded_; }
     unsigned dataPackets() const { return dataPackets_; }
     unsigned beginUploads() const { return beginUploads_; }
+    // Command messages received: mode switches, bank requests, uploads announced.
+    unsigned commands() const { return commands_; }
     const GbaModel& gba() const { return gba_; }
     std::string summary() const;
 
@@ -79,6 +83,7 @@ private:
     std::vector<std::uint8_t> uploaded_;
     unsigned dataPackets_ = 0;
     unsigned beginUploads_ = 0;
+    unsigned commands_ = 0;
     bool multiboot_ = false;               // the last upload went by words and blocks
     std::size_t bytesUploaded_ = 0;        // over every upload
     unsigned faultsInjected_ = 0;

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "midi/rtmidi_binding.h"
+#include "cable.h"
 #include "handheld.h"
 #include "link/protocol.h"
 #include "platform/platform.h"
@@ -62,6 +63,9 @@ bool writeFile(const std::string& name, const std::vector<std::uint8_t>& data) {
 
 struct Options {
     HandheldConfig config;
+    // No handheld: a cable from the program's output back to its input.
+    bool loopback = false;
+    CableConfig cable;
     std::string save, gbaSave, log, name = "trackpod-sim", rawDevice;
     // A bank streams as fast as the cable carries it: a byte packet at a byte's time each.
     unsigned paceUs = static_cast<unsigned>(wire::kBytePacketLength * wire::kByteTime.count());
@@ -138,6 +142,22 @@ const SimOption kOptions[] = {
      [](Options& o, const std::string& v) { o.rawDevice = v; }},
     {"--cable-pace", nullptr, "with --raw-midi, take and send every byte at the MIDI\ncable's rate (320 us a byte)",
      [](Options& o, const std::string&) { o.cablePace = true; }},
+    {"--loopback", nullptr, "no handheld: a cable from the program's output back to its\ninput, which returns what it is sent; the --loop options\nspoil it (and imply it)",
+     [](Options& o, const std::string&) { o.loopback = true; }},
+    {"--loop-change", "N", "change a byte of every N-th message carried",
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.changeEvery = number(v.c_str()); }},
+    {"--loop-lose-two-of-six", nullptr, "lose two bytes of every six carried, as a CH345 chip does",
+     [](Options& o, const std::string&) { o.loopback = true, o.cable.loseTwoOfSix = true; }},
+    {"--loop-drop-byte", "N", "lose the N-th byte carried, and every 256th after it",
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.dropByte = number(v.c_str()); }},
+    {"--loop-cut", "N", "cut messages longer than N bytes to N, the last an F7",
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.cutAt = number(v.c_str()); }},
+    {"--loop-lose", "N", "lose every N-th message",
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.loseEvery = number(v.c_str()); }},
+    {"--loop-byte-us", "N", "carry each message at N us a byte, slower than the\ncable's 320",
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.byteTimeUs = number(v.c_str()); }},
+    {"--loop-sensing", "N", "add an Active Sensing message after every N-th message",
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.sensingEvery = number(v.c_str()); }},
     {"--help", nullptr, "this text", nullptr},
 };
 
@@ -179,8 +199,9 @@ struct Served {
     std::chrono::steady_clock::time_point firstPacket, lastPacket;
 };
 
-// One message from the program: logged, handed to the handheld, and its answers sent.
-void serve(const Message& message, Handheld& handheld, const Options& options, std::ofstream& log,
+// One message from the program: logged, handed to the far end, and its answers sent.
+template <typename FarEnd>
+void serve(const Message& message, FarEnd& handheld, const Options& options, std::ofstream& log,
            Served& served, const std::function<void(const Message&)>& send) {
     if (log.is_open()) log << hexLine(message) << std::endl;
     const unsigned packetsBefore = handheld.dataPackets();
@@ -197,12 +218,14 @@ void serve(const Message& message, Handheld& handheld, const Options& options, s
             std::this_thread::sleep_for(std::chrono::microseconds(options.paceUs));
             ++served.streamed;
         }
+        std::this_thread::sleep_for(outgoing.hold);
         send(outgoing.bytes);
     }
 }
 
-// The handheld on virtual ports of the MIDI library's own system.
-int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
+// The far end on virtual ports of the MIDI library's own system.
+template <typename FarEnd>
+int serveVirtualPorts(FarEnd& handheld, const Options& options, std::ofstream& log, Served& served) {
     Inbox inbox;
     RtMidiOutPtr out;
     RtMidiInPtr in;
@@ -256,8 +279,9 @@ int serveVirtualPorts(Handheld& handheld, const Options& options, std::ofstream&
     return status;
 }
 
-// The handheld behind a MIDI interface: the byte stream of a raw MIDI device.
-int serveRawMidi(Handheld& handheld, const Options& options, std::ofstream& log, Served& served) {
+// The far end behind a MIDI interface: the byte stream of a raw MIDI device.
+template <typename FarEnd>
+int serveRawMidi(FarEnd& handheld, const Options& options, std::ofstream& log, Served& served) {
     try {
         RawMidi cable(options.rawDevice, options.cablePace);
         served.ready = true;
@@ -276,6 +300,12 @@ int serveRawMidi(Handheld& handheld, const Options& options, std::ofstream& log,
     return 0;
 }
 
+template <typename FarEnd>
+int serveFarEnd(FarEnd& farEnd, const Options& options, std::ofstream& log, Served& served) {
+    return options.rawDevice.empty() ? serveVirtualPorts(farEnd, options, log, served)
+                                     : serveRawMidi(farEnd, options, log, served);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -289,12 +319,17 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
-    Handheld handheld(options.config);
     std::ofstream log;
     if (!options.log.empty()) log.open(std::filesystem::u8path(options.log));
     Served served;
-    const int status = options.rawDevice.empty() ? serveVirtualPorts(handheld, options, log, served)
-                                                 : serveRawMidi(handheld, options, log, served);
+    if (options.loopback) {
+        Cable cable(options.cable);
+        const int status = serveFarEnd(cable, options, log, served);
+        if (served.ready) std::cout << "trackpod-sim: " << cable.summary() << "\n";
+        return status;
+    }
+    Handheld handheld(options.config);
+    const int status = serveFarEnd(handheld, options, log, served);
     if (!served.ready) return status;
     // What was served is saved and summed up however serving ended.
 

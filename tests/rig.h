@@ -34,6 +34,9 @@ struct Screen : std::streambuf {
 struct Rig {
     HandheldConfig config;
     std::unique_ptr<Handheld> handheld;
+    std::unique_ptr<Cable> cable;
+    // The far end's own seam: the handheld's, or a loopback cable's in its place.
+    MidiSeam farEnd;
     Link link;
     Screen screen;
     std::ostream out{&screen};
@@ -60,7 +63,7 @@ struct Rig {
         : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), in(input) {
         link.bankEndPolls = 10000;
         link.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
-        bindHandheld(link.midi, *handheld);
+        bindHandheld(farEnd, *handheld);
         link.midi.create = [this] { failIf(createFails, "no MIDI system"); };
         link.midi.destroy = [this] { record("destroy"); };
         link.midi.portNames = [this](Direction d) { return d == Direction::Input ? inputPorts : outputPorts; };
@@ -68,15 +71,20 @@ struct Rig {
             failIf(openFails, "cannot open");
             record((d == Direction::Input ? "open in " : "open out ") + std::to_string(i));
         };
-        link.midi.send = [this, send = link.midi.send](const Bytes& m) {
+        link.midi.send = [this](const Bytes& m) {
             failIf(sendFails, "send failed");
             record("send " + hexLine(m));
-            send(m);
+            farEnd.send(m);
         };
-        link.midi.poll = [this, poll = link.midi.poll](Bytes& m) {
+        link.midi.poll = [this](Bytes& m) {
             unflushed += !screen.shown;
-            poll(m);
+            farEnd.poll(m);
         };
+    }
+    // A loopback cable where the handheld was.
+    void cableInstead(CableConfig c = {}) {
+        cable = std::make_unique<Cable>(c);
+        bindFarEnd(farEnd, *cable);
     }
     ~Rig() { EXPECT_EQ(unflushed, 0u) << "text not flushed before the program went on"; }
 
