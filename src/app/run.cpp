@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/loopback.h"
 #include "app/modes.h"
 #include "app/numbers.h"
 #include "app/ports.h"
@@ -29,23 +30,31 @@ std::uint8_t delayArgument(const Request& r) {
     return r.args.size() == 3 ? parseDelay(r.args[2]) : wire::kDefaultDelay;
 }
 
-void printVersion(Link&, Console& console, const Request&) { writeLine(console, "tpmidi01 " TPMIDI_VERSION); }
+int printVersion(Link&, Console& console, const Request&) {
+    writeLine(console, "tpmidi01 " TPMIDI_VERSION);
+    return 0;
+}
 
 void printUsage(Console& console);
 
 // The usage text, then what it does not name.
-void printHelp(Link&, Console& console, const Request&) {
+int printHelp(Link&, Console& console, const Request&) {
     printUsage(console);
     *console.out << "--list (or -l) lists the MIDI ports, marking those that would be opened without\n"
                     "asking, and opens none.\n\n"
                     "Set TPMIDI01_PORT to a part of your interface's port names (for example\n"
-                    "TPMIDI01_PORT=um-one) to have its ports opened without being asked.\n\n";
+                    "TPMIDI01_PORT=um-one) to have its ports opened without being asked.\n\n"
+                    "--loopback (or --check) tries the MIDI interface with the program's own messages:\n"
+                    "cable its MIDI OUT to its own MIDI IN, with the handheld unplugged. The exit\n"
+                    "status is 0 when every message came back intact, 1 otherwise.\n\n";
     console.out->flush();
+    return 0;
 }
 
-void listAllPorts(Link& link, Console& console, const Request& r) {
+int listAllPorts(Link& link, Console& console, const Request& r) {
     listPorts(link.midi, console, Direction::Input, r.portWanted);
     listPorts(link.midi, console, Direction::Output, r.portWanted);
+    return 0;
 }
 
 // The run's end after the MIDI system failed: "error" on the console, the reason on the
@@ -77,9 +86,9 @@ void reportReceive(Console& console, const ReceiveOutcome& r) {
 
 // A receive cut short by the MIDI system ends as every branch does then, and the byte
 // count still comes last.
-void receive(Link& link, Console& console, const Request& r) {
+int receive(Link& link, Console& console, const Request& r) {
     const ReceiveOutcome outcome = receiveFile(link, console, fileArgument(r));
-    if (outcome.midiFailure.empty()) return reportReceive(console, outcome);
+    if (outcome.midiFailure.empty()) return reportReceive(console, outcome), 0;
     writeLine(console, "");
     reportMidiFailure(console, outcome.midiFailure);
     reportReceive(console, outcome);
@@ -95,7 +104,10 @@ struct Option {
     // What must be there first: nothing (it answers with nothing plugged in), the MIDI
     // objects, or the ports opened.
     enum class Needs { Nothing, Objects, Ports } needs;
-    void (*branch)(Link&, Console&, const Request&);
+    // The exit status, which only a check makes anything but 0.
+    int (*branch)(Link&, Console&, const Request&);
+    // Whether a run that cannot do the job (no ports, a MIDI failure) ends with status 1.
+    bool statusTells = false;
 };
 
 constexpr auto kNothing = Option::Needs::Nothing, kObjects = Option::Needs::Objects, kPorts = Option::Needs::Ports;
@@ -103,19 +115,23 @@ constexpr auto kNothing = Option::Needs::Nothing, kObjects = Option::Needs::Obje
 // Every option, in the order of the usage text: the usage text and the dispatch both
 // read it.
 const Option kOptions[] = {
-    {"-send", "-send filename", kPorts, [](Link& l, Console& c, const Request& r) { sendFile(l, c, fileArgument(r)); }},
+    {"-send", "-send filename", kPorts, [](Link& l, Console& c, const Request& r) { return sendFile(l, c, fileArgument(r)), 0; }},
     {"-receive", "-receive filename", kPorts, receive},
-    {"-sync", "-sync", kPorts, [](Link& l, Console& c, const Request&) { switchSync(l, c, false); }},
-    {"-SYNC", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchSync(l, c, true); }},
+    {"-sync", "-sync", kPorts, [](Link& l, Console& c, const Request&) { return switchSync(l, c, false), 0; }},
+    {"-SYNC", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchSync(l, c, true), 0; }},
     {"-midi", "-midi <delay>", kPorts,
-     [](Link& l, Console& c, const Request& r) { switchMidi(l, c, false, delayArgument(r)); }},
-    {"-MIDI", nullptr, kPorts, [](Link& l, Console& c, const Request& r) { switchMidi(l, c, true, delayArgument(r)); }},
-    {"-midireceive", "-midireceive", kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, false); }},
-    {"-MIDIRECEIVE", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, true); }},
-    {"-getmidi", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, false); }},
-    {"-GETMIDI", nullptr, kPorts, [](Link& l, Console& c, const Request&) { switchMidiReceive(l, c, true); }},
+     [](Link& l, Console& c, const Request& r) { return switchMidi(l, c, false, delayArgument(r)), 0; }},
+    {"-MIDI", nullptr, kPorts,
+     [](Link& l, Console& c, const Request& r) { return switchMidi(l, c, true, delayArgument(r)), 0; }},
+    {"-midireceive", "-midireceive", kPorts,
+     [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, false), 0; }},
+    {"-MIDIRECEIVE", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, true), 0; }},
+    {"-getmidi", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, false), 0; }},
+    {"-GETMIDI", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, true), 0; }},
     {"-l", nullptr, kObjects, listAllPorts},
     {"--list", nullptr, kObjects, listAllPorts},
+    {"--loopback", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return checkInterface(l, c); }, true},
+    {"--check", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return checkInterface(l, c); }, true},
     {"-h", nullptr, kNothing, printHelp},
     {"--help", nullptr, kNothing, printHelp},
     {"--version", nullptr, kNothing, printVersion},
@@ -142,39 +158,42 @@ const Option* findOption(const Arguments& args) {
     return nullptr;
 }
 
-// Everything between creating the MIDI objects and deleting them. A failure of the
-// MIDI library at any point ends the run with "error": no option runs on ports that
-// failed to open, and no wait goes on for an answer to a message that never left.
-void runWithObjects(Link& link, Console& console, const Request& request, const Option* option) {
+// Everything between creating the MIDI objects and deleting them, and the exit status. A
+// failure of the MIDI library at any point ends the run with "error": no option runs on
+// ports that failed to open, and no wait goes on for an answer to a message that never left.
+int runWithObjects(Link& link, Console& console, const Request& request, const Option* option) {
     const Arguments& args = request.args;
+    const int failed = option && option->statusTells ? 1 : 0;
     try {
         if (option && option->needs == kObjects) return option->branch(link, console, request);
         if (!choosePort(link.midi, console, Direction::Input, request.portWanted) ||
             !choosePort(link.midi, console, Direction::Output, request.portWanted)) {
-            return;
+            return failed;
         }
     } catch (const MidiFailure& error) {
         reportMidiFailure(console, error.what());
-        return;
+        return failed;
     }
     if (args.size() < 2) {
         printUsage(console);
-        return;
+        return 0;
     }
+    int status = 0;
     try {
         if (option) {
-            option->branch(link, console, request);
+            status = option->branch(link, console, request);
         } else {
             writeDiagnostic(console, "unknown option \"" + args[1] + "\"; run tpmidi01 --help for the options");
         }
     } catch (const MidiFailure& error) {
         writeLine(console, "");
         reportMidiFailure(console, error.what());
-        return;
+        return failed;
     } catch (const EndedByMidiFailure&) {
-        return;
+        return failed;
     }
     writeLine(console, "");
+    return status;
 }
 
 }  // namespace
@@ -196,20 +215,18 @@ std::vector<std::string> optionNames() {
 int runProgram(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted) {
     const Request request{args, portWanted};
     const Option* option = findOption(args);
-    if (option && option->needs == kNothing) {
-        option->branch(link, console, request);
-        return 0;
-    }
+    if (option && option->needs == kNothing) return option->branch(link, console, request);
     link.longWait = [&console] {
         writeDiagnostic(console, "waiting for the handheld (is trackpod on, in the right mode, and the cable plugged "
                                  "in both ways?); Ctrl-C ends");
     };
+    int status = option && option->statusTells ? 1 : 0;
     try {
         link.midi.create();
-        runWithObjects(link, console, request, option);
+        status = runWithObjects(link, console, request, option);
     } catch (const MidiFailure& error) {
         reportMidiFailure(console, error.what());
     }
     link.midi.destroy();
-    return 0;
+    return status;
 }

@@ -17,6 +17,7 @@ std::vector<std::string> optionNames();
 
 // Runs the program for the given arguments (the program name first) over the link's
 // seam, speaking on the console; `portWanted`: the value of TPMIDI01_PORT, or empty.
-// Returns the exit status, which is 0 on every path.
+// Returns the exit status: 0 on every path of the jobs; the loopback check's says whether
+// the interface passed.
 int runProgram(Link& link, Console& console, const std::vector<std::string>& args,
                const std::string& portWanted = "");

@@ -39,6 +39,9 @@ struct MidiSeam {
     // Whether the MIDI system has dropped an incoming message since it was last asked
     // (its queue full while the program was held up), or null where it never says so.
     std::function<bool()> dropped;
+    // Lets timing clock and Active Sensing messages through the input, which drops them
+    // otherwise; null where they cannot be let through.
+    std::function<void()> passRealTime;
     // How much of the handheld's stream the MIDI system keeps for a program that does not
     // run at all (stopped, the machine asleep): its buffers' worth at the cable's pace. Null
     // or zero where no more than the least that any system keeps can be counted on.

@@ -239,6 +239,7 @@ void bindRtMidi(MidiSeam& seam) {
     seam.missingPort = [objects] { return missingPort(*objects); };
     seam.send = reported([objects](const Bytes& message) { objects->out->sendMessage(&message); });
     seam.poll = reported([objects](Bytes& message) { objects->in->getMessage(&message); });
+    seam.passRealTime = reported([objects] { objects->in->ignoreTypes(false, false, false); });
     seam.dropped = [objects] { return objects->watch.dropped(); };
     seam.keptWhileStopped = [objects] {
         const bool jack = objects->in && objects->in->getCurrentApi() == RtMidi::UNIX_JACK;
