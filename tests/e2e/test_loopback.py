@@ -1,0 +1,108 @@
+"""The loopback check, tpmidi01 --loopback, against the simulator as a cable from the
+program's output back to its input: intact, spoiled as real interfaces spoil it, open, or a
+handheld in its place. What the program says, and its exit status."""
+
+import re
+import time
+
+import pytest
+
+PASSES = "The interface passes: every message came back intact."
+NOTHING = "nothing came back: cable the interface's MIDI OUT to its own MIDI IN"
+ASKED = ("\nLoopback check: cable the MIDI interface's OUT to its own IN, and unplug the handheld.\n"
+         "Then press enter here.\n")
+
+
+def report(run):
+    """The lines after the instructions, each as it was left on the screen (its progress
+    lines overwritten)."""
+    return [line.rsplit("\r", 1)[-1] for line in run.out.split(ASKED, 1)[-1].split("\n")]
+
+
+def check(transport, sim, *sim_args):
+    s = sim("--loopback", *sim_args)
+    started = time.monotonic()
+    run = transport.run("--loopback", stdin=None)
+    return run, time.monotonic() - started, s.stop()
+
+
+OVER_ALL, THROUGH_USB = pytest.mark.over("jack", "alsa", "usb"), pytest.mark.over("jack", "usb")
+# The cable's spoiling, its exit status and what the report must hold (patterns of whole
+# lines). The Windows build: an intact cable and an open one; the rest is shared code.
+CABLES = {
+    "intact": ((), 0, [r"stop and wait: 1024 of 1024 intact, round trip [0-9.]+ ms \(median\), [0-9.]+ ms \(worst\)",
+                       r"stream: 4096 of 4096 intact, [0-9]+ bytes/s \(the cable carries 3125\)", PASSES], OVER_ALL),
+    "a byte changed in every 500th message": (
+        ("--loop-change", "500"), 1,
+        [r"stop and wait: 1022 of 1024 intact, 2 changed, round trip .*",
+         r"  first change: message 500 of the stop-and-wait round \(a block packet of 28 bytes\), byte 7: sent 3E, "
+         r"received 3F", r"stream: 4088 of 4096 intact, 8 changed, .*",
+         r"  first change: message 476 of the stream \(a data packet of 11 bytes\), byte 7: sent 40, received 41",
+         r"The interface fails: it changed message 500 of the stop-and-wait round \(a block packet of 28 bytes\) at "
+         r"byte 7: sent 3E, received 3F\. A bank .*"], (THROUGH_USB, pytest.mark.native)),
+    "every 300th message lost": (
+        ("--loop-lose", "300"), 1,
+        [r"stop and wait: 1021 of 1024 intact, 3 missing, round trip .*", r"stream: 4082 of 4096 intact, 14 missing, .*",
+         r"The interface fails: it lost message 300 of the stop-and-wait round \(a byte answer of 9 bytes\), and 17 in "
+         r"all\. .*"], (THROUGH_USB, pytest.mark.native)),
+    "Active Sensing added": (("--loop-sensing", "10"), 0,
+                             [r"stream: 4096 of 4096 intact, .*",
+                              r"the interface added 51[12] Active Sensing messages of its own: no fault", PASSES],
+                             (THROUGH_USB, pytest.mark.native)),
+    "two bytes of every six lost": (("--loop-lose-two-of-six",), 1,
+                                    [r"stop and wait: 0 of [0-9]+ intact, .* \(the round stopped there\).*",
+                                     r"The interface fails: .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+    "the 255th byte lost, and every 256th after it": (
+        ("--loop-drop-byte", "255"), 1,
+        [r"  first change: message 19 of the stop-and-wait round \(a status answer of 10 bytes\), byte 4: sent 01, "
+         r"received 57", r"The interface fails: it changed message 19 .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+    "messages longer than 13 bytes cut": (
+        ("--loop-cut", "13"), 1,
+        [r"stop and wait: 731 of 1024 intact, 293 changed, .*", r"stream: 4096 of 4096 intact, .*",
+         r"The interface fails: it changed message 2 of the stop-and-wait round \(a word packet of 14 bytes\) at byte "
+         r"12: sent 4C, received F7\. .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+    "slower than the cable": (("--loop-byte-us", "480"), 1,
+                              [r"stream: 4096 of 4096 intact, (1[5-9]|2[01])[0-9]{2} bytes/s \(the cable carries 3125\)",
+                               r"The interface fails: the stream came back at (1[5-9]|2[01])[0-9]{2} bytes/s, slower than the "
+                               r"31[0-9]{2} it left at\. .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+    "open: every message lost": (("--loop-lose", "1"), 1, [NOTHING], OVER_ALL),
+}
+
+
+@pytest.mark.parametrize("cable", [pytest.param(name, marks=CABLES[name][3]) for name in CABLES])
+def test_the_check_of_a_cable(transport, sim, cable):
+    """Each line of the report where it belongs, and nothing else that fails or passes. A check
+    takes under a minute at the cable's pace; an open loop says so within a few seconds."""
+    args, status, lines, _ = CABLES[cable]
+    run, took, summary = check(transport, sim, *args)
+    assert run.out.startswith(transport.opened() + ASKED), run.out
+    said = report(run)
+    for pattern in lines:
+        assert any(re.fullmatch(pattern, line) for line in said), f"{pattern}\n" + "\n".join(said)
+    verdicts = [line for line in said if line.startswith(("The interface ", "nothing came back"))]
+    assert len(verdicts) == 1 and said[-2:] == [""] * 2 and run.status == status, run.out
+    assert took < 60 and (verdicts[0] != NOTHING or took < 5 or transport.wine), took
+    assert "loopback cable: " in summary
+
+
+@pytest.mark.over("jack", "usb")
+def test_a_handheld_in_the_loops_place(transport, sim, tmp_path):
+    """It acts on nothing the check sends: no command, no data packet; the check ends with 1."""
+    s = sim("--log", tmp_path / "wire.log")
+    run = transport.run("--loopback", stdin=None)
+    summary = s.stop()
+    assert report(run) == [NOTHING, "", ""] and run.status == 1
+    assert " 0 commands, 0 data packets, 0 uploads of 0 bytes in all" in summary
+
+
+@pytest.mark.over("jack", "usb")
+def test_nothing_connected(transport):
+    """Over JACK no port at all; through USB the interface with nothing behind it. Either way
+    the check cannot finish, and says so within a few seconds."""
+    started = time.monotonic()
+    run = transport.run("--check", stdin=None)
+    took = time.monotonic() - started
+    assert run.status == 1
+    assert run.out == ("\nNo input ports available!\n" if transport.name == "jack" else
+                       transport.opened() + ASKED + NOTHING + "\n\n")
+    assert took < 5 or transport.wine, took
