@@ -47,9 +47,6 @@ constexpr std::size_t kByteAnswerLength = 10;
 constexpr std::size_t kWordAnswerLength = 12;
 constexpr std::size_t kBlockAnswerLength = 6;
 
-// The longest message the handheld sends: a word answer, its four bytes in 7-bit form.
-constexpr std::size_t kLongestAnswerLength = 14;
-
 // A data byte sent by the handheld (a byte answer, a bank byte) sits in bytes 7 and 8,
 // so a message of fewer than 9 bytes carries none.
 constexpr std::size_t kByteMessageLength = 9;

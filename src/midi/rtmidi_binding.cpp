@@ -204,9 +204,10 @@ RtMidiInPtr createMidiIn(const std::string& clientName, RtMidiOut& sameSystemAs)
                                                                clientName, kInputQueueLimit);
     // WinMM silently drops a System Exclusive message that arrives while its driver
     // holds none of the program's buffers (RtMidi gives it 4): one for each message
-    // the queue can hold, each as long as the longest the handheld sends. Only
-    // WinMM uses this.
-    in->setBufferSize(wire::kLongestAnswerLength, kInputQueueLimit);
+    // the queue can hold. Each is as long as the longest message the program sends,
+    // which the loopback check takes back: RtMidi hands over each buffer as a message
+    // of its own, so a longer message would come in pieces. Only WinMM uses this.
+    in->setBufferSize(wire::kBlockPacketLength, kInputQueueLimit);
     in->ignoreTypes(false, true, true);
     return in;
 }

@@ -19,6 +19,12 @@ def report(run):
     return [line.rsplit("\r", 1)[-1] for line in run.out.split(ASKED, 1)[-1].split("\n")]
 
 
+def exit_status(transport, run):
+    """Under Wine, WinMM's crash at exit takes the place of the status (test_wines_crash_at_exit),
+    and the harness reads it as 0: there the status cannot be seen, and is not checked."""
+    return None if transport.wine else run.status
+
+
 def check(transport, sim, *sim_args):
     s = sim("--loopback", *sim_args)
     started = time.monotonic()
@@ -80,7 +86,7 @@ def test_the_check_of_a_cable(transport, sim, cable):
     for pattern in lines:
         assert any(re.fullmatch(pattern, line) for line in said), f"{pattern}\n" + "\n".join(said)
     verdicts = [line for line in said if line.startswith(("The interface ", "nothing came back"))]
-    assert len(verdicts) == 1 and said[-2:] == [""] * 2 and run.status == status, run.out
+    assert len(verdicts) == 1 and said[-2:] == [""] * 2 and exit_status(transport, run) in (status, None), run.out
     assert took < 60 and (verdicts[0] != NOTHING or took < 5 or transport.wine), took
     assert "loopback cable: " in summary
 
@@ -91,7 +97,7 @@ def test_a_handheld_in_the_loops_place(transport, sim, tmp_path):
     s = sim("--log", tmp_path / "wire.log")
     run = transport.run("--loopback", stdin=None)
     summary = s.stop()
-    assert report(run) == [NOTHING, "", ""] and run.status == 1
+    assert report(run) == [NOTHING, "", ""] and exit_status(transport, run) in (1, None)
     assert " 0 commands, 0 data packets, 0 uploads of 0 bytes in all" in summary
 
 
@@ -102,7 +108,7 @@ def test_nothing_connected(transport):
     started = time.monotonic()
     run = transport.run("--check", stdin=None)
     took = time.monotonic() - started
-    assert run.status == 1
+    assert exit_status(transport, run) in (1, None)
     assert run.out == ("\nNo input ports available!\n" if transport.name == "jack" else
                        transport.opened() + ASKED + NOTHING + "\n\n")
     assert took < 5 or transport.wine, took
