@@ -1,0 +1,38 @@
+#!/usr/bin/env python3
+"""What tpmidi01 --loopback prints over each MIDI system, the simulator playing an intact
+cable: the round trip of the stop-and-wait round and the pace of the stream.
+
+  python3 -m scripts.loopback_figures [jack | alsa | usb | usb-paced | wine-usb] [runs, default 3]
+
+from the top of the project. jack runs here; the others in scripts/vm-run's VM (usb-paced:
+the simulator takes and sends every byte at the cable's 320 us, as a real cable would;
+wine-usb: the Windows build, from scripts/platforms.sh windows, under Wine over WinMM)."""
+
+import shutil
+import tempfile
+from pathlib import Path
+
+from tests.e2e import harness
+
+args, in_vm = harness.script_arguments()
+kind = args[0] if args else "jack"
+runs = int(args[1]) if len(args) > 1 else 3
+if kind != "jack" and not in_vm:
+    harness.in_the_vm("scripts.loopback_figures", [kind, runs])
+
+work = Path(tempfile.mkdtemp(prefix="tpmidi-loop-"))
+program = harness.TOP / ("build-windows/tpmidi01.exe" if kind.startswith("wine") else "build/tpmidi01")
+system = kind.removeprefix("wine-").removesuffix("-paced")
+transport = harness.session(system, program, harness.TOP / "build/trackpod-sim", work)
+transport.start()
+try:
+    for run in range(1, runs + 1):
+        sim = transport.simulator("--loopback", *(("--cable-pace",) if kind.endswith("-paced") else ()))
+        checked = transport.run("--loopback", stdin=None)
+        sim.stop()
+        lines = [line.rsplit("\r", 1)[-1] for line in checked.out.split("\n")]
+        said = [line for line in lines if line.startswith(("stop and wait:", "stream:", "The interface", "nothing"))]
+        print(f"{kind}, run {run} (status {checked.status}): " + " | ".join(said), flush=True)
+finally:
+    transport.stop()
+    shutil.rmtree(work, ignore_errors=True)
