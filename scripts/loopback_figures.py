@@ -2,11 +2,12 @@
 """What tpmidi01 --loopback prints over each MIDI system, the simulator playing an intact
 cable: the round trip of the stop-and-wait round and the pace of the stream.
 
-  python3 -m scripts.loopback_figures [jack | alsa | usb | usb-paced | wine-usb] [runs, default 3]
+  python3 -m scripts.loopback_figures [jack | alsa | usb | wine-usb] [runs, default 3]
 
-from the top of the project. jack runs here; the others in scripts/vm-run's VM (usb-paced:
-the simulator takes and sends every byte at the cable's 320 us, as a real cable would;
-wine-usb: the Windows build, from scripts/platforms.sh windows, under Wine over WinMM)."""
+from the top of the project. jack runs here; the others in scripts/vm-run's VM (wine-usb:
+the Windows build, from scripts/platforms.sh windows, under Wine over WinMM). The simulator
+gives each message back as soon as it has it: its --cable-pace takes a message, then gives
+it back, each at the cable's pace, so it could loop a stream at half the cable's pace only."""
 
 import shutil
 import tempfile
@@ -22,12 +23,12 @@ if kind != "jack" and not in_vm:
 
 work = Path(tempfile.mkdtemp(prefix="tpmidi-loop-"))
 program = harness.TOP / ("build-windows/tpmidi01.exe" if kind.startswith("wine") else "build/tpmidi01")
-system = kind.removeprefix("wine-").removesuffix("-paced")
+system = kind.removeprefix("wine-")
 transport = harness.session(system, program, harness.TOP / "build/trackpod-sim", work)
 transport.start()
 try:
     for run in range(1, runs + 1):
-        sim = transport.simulator("--loopback", *(("--cable-pace",) if kind.endswith("-paced") else ()))
+        sim = transport.simulator("--loopback")
         checked = transport.run("--loopback", stdin=None)
         sim.stop()
         lines = [line.rsplit("\r", 1)[-1] for line in checked.out.split("\n")]
