@@ -201,17 +201,17 @@ struct Served {
 
 // One message from the program: logged, handed to the far end, and its answers sent.
 template <typename FarEnd>
-void serve(const Message& message, FarEnd& handheld, const Options& options, std::ofstream& log,
+void serve(const Message& message, FarEnd& farEnd, const Options& options, std::ofstream& log,
            Served& served, const std::function<void(const Message&)>& send) {
     if (log.is_open()) log << hexLine(message) << std::endl;
-    const unsigned packetsBefore = handheld.dataPackets();
-    handheld.receive(message);
-    if (handheld.dataPackets() != packetsBefore) {
+    const unsigned packetsBefore = farEnd.dataPackets();
+    farEnd.receive(message);
+    if (farEnd.dataPackets() != packetsBefore) {
         served.lastPacket = std::chrono::steady_clock::now();
         if (packetsBefore == 0) served.firstPacket = served.lastPacket;
     }
     Outgoing outgoing;
-    while (!stopRequested && handheld.take(outgoing)) {
+    while (!stopRequested && farEnd.take(outgoing)) {
         if (outgoing.streamed) {
             // A real cable carries one message per 3.5 ms; the program's input
             // queue is bounded, so an unpaced stream would lose bytes.
@@ -225,7 +225,7 @@ void serve(const Message& message, FarEnd& handheld, const Options& options, std
 
 // The far end on virtual ports of the MIDI library's own system.
 template <typename FarEnd>
-int serveVirtualPorts(FarEnd& handheld, const Options& options, std::ofstream& log, Served& served) {
+int serveVirtualPorts(FarEnd& farEnd, const Options& options, std::ofstream& log, Served& served) {
     Inbox inbox;
     RtMidiOutPtr out;
     RtMidiInPtr in;
@@ -266,7 +266,7 @@ int serveVirtualPorts(FarEnd& handheld, const Options& options, std::ofstream& l
                 message.swap(inbox.messages.front());
                 inbox.messages.pop_front();
             }
-            serve(message, handheld, options, log, served, [&](const Message& m) { out->sendMessage(&m); });
+            serve(message, farEnd, options, log, served, [&](const Message& m) { out->sendMessage(&m); });
         }
     } catch (const RtMidiError& e) {
         std::cerr << "trackpod-sim: the MIDI system failed: " << e.getMessage() << "\n";
@@ -281,7 +281,7 @@ int serveVirtualPorts(FarEnd& handheld, const Options& options, std::ofstream& l
 
 // The far end behind a MIDI interface: the byte stream of a raw MIDI device.
 template <typename FarEnd>
-int serveRawMidi(FarEnd& handheld, const Options& options, std::ofstream& log, Served& served) {
+int serveRawMidi(FarEnd& farEnd, const Options& options, std::ofstream& log, Served& served) {
     try {
         RawMidi cable(options.rawDevice, options.cablePace);
         served.ready = true;
@@ -290,7 +290,7 @@ int serveRawMidi(FarEnd& handheld, const Options& options, std::ofstream& log, S
         Message message;
         while (!stopRequested) {
             if (cable.next(message, std::chrono::milliseconds(50))) {
-                serve(message, handheld, options, log, served, [&](const Message& m) { cable.send(m); });
+                serve(message, farEnd, options, log, served, [&](const Message& m) { cable.send(m); });
             }
         }
     } catch (const std::runtime_error& e) {
