@@ -66,8 +66,11 @@ TEST(LoopbackTally, CountsEachCopyAndNamesTheFirstFault) {
          LoopFault::Missing, 1},
         {"another maker's message, then the copy it was taken for", {otherMaker, kA, kB, kC}, {3, 0, 0, 0, 1},
          LoopFault::Extra, 3},
-        {"Active Sensing and clocks are no fault", {{0xFE}, kA, {0xF8}, kB, {0xFE}, kC}, {3, 0, 0, 0, 0}, std::nullopt,
-         0},
+        {"Active Sensing and clocks are no fault, inside a message too",
+         {{0xFE}, kA, {0xF8}, [] { Bytes m = kB; m.insert(m.begin() + 4, 0xFE); return m; }(), kC}, {3, 0, 0, 0, 0},
+         std::nullopt, 0},
+        {"the universal ID in a copy once copies came", {kA, changed(kB, 1, 0x7E), kC}, {2, 1, 0, 0, 0},
+         LoopFault::Changed, 1},
         {"a copy after its message was given up stays lost", {kA, kB, kC}, {0, 0, 3, 0, 0}, LoopFault::Missing, 0,
          true},
     };

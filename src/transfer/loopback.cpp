@@ -66,6 +66,7 @@ void noteExtra(Tally& tally, Round round, const Bytes& m) {
 void noteCopy(Tally& tally, std::size_t sent) {
     const bool late = sent + 1 < tally.latestCopied;
     tally.sent[sent].state = late ? CopyState::OutOfOrder : CopyState::Intact;
+    ++tally.copies;
     if (late) tally.faults.push_back({LoopFault::OutOfOrder, sent, {}});
     tally.latestCopied = std::max(tally.latestCopied, sent + 1);
 }
@@ -81,6 +82,7 @@ void noteChanged(Tally& tally, Round round, const Bytes& m) {
     const std::size_t sent = *best;
     tally.awaited.erase(best);
     tally.sent[sent].state = CopyState::Changed;
+    ++tally.copies;
     tally.faults.push_back({LoopFault::Changed, sent, m});
 }
 
@@ -140,14 +142,23 @@ std::size_t noteSent(Tally& tally, Round round, Bytes message) {
     return tally.sent.size() - 1;
 }
 
-void noteReceived(Tally& tally, Round round, const Bytes& m) {
-    if (m.empty()) return;
-    if (isRealTime(m) && (m[0] == kActiveSensing || m[0] == kTimingClock)) {
-        ++(m[0] == kActiveSensing ? tally.activeSensing : tally.clocks);
-        return;
+void noteReceived(Tally& tally, Round round, const Bytes& message) {
+    // Active Sensing and clocks may come between any two bytes, inside a System Exclusive
+    // message too: the interface's own, counted and taken out.
+    Bytes m;
+    for (const std::uint8_t byte : message) {
+        if (byte == kActiveSensing || byte == kTimingClock) {
+            ++(byte == kActiveSensing ? tally.activeSensing : tally.clocks);
+        } else {
+            m.push_back(byte);
+        }
     }
-    // The check never sends the universal ID: the handheld answered, and the check ends.
-    if (m.size() > 1 && m[0] == kSysEx && m[1] == kNonRealTime) return void(tally.handheldAnswered = true);
+    if (m.empty()) return;
+    // The check never sends the universal ID: before any copy came, that is the handheld
+    // answering, and the check ends; after, a copy changed there.
+    if (tally.copies == 0 && m.size() > 1 && m[0] == kSysEx && m[1] == kNonRealTime) {
+        return void(tally.handheldAnswered = true);
+    }
     for (const std::size_t sent : tally.awaited) {
         if (tally.sent[sent].bytes == m) {
             removeAwaited(tally, sent);

@@ -81,7 +81,7 @@ struct Tally {
     std::vector<FaultEvent> faults;
     std::array<std::uint32_t, kRounds> extra{};
     std::size_t latestCopied = 0;  // one past the latest message that came back intact
-    std::uint32_t activeSensing = 0, clocks = 0;
+    std::uint32_t copies = 0, activeSensing = 0, clocks = 0;
     // A message in the handheld's own header (the universal ID, which the check never sends).
     bool handheldAnswered = false;
 };
