@@ -69,3 +69,27 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
         EXPECT_TRUE(rig.sends().empty());
     }
 }
+
+TEST(SendFile, AJobOfOverHalfAMinuteSaysHowLongItTakes) {
+    // At the cable's pace: 22 bytes of 320 us for each byte sent, 30 ms before every 128th of
+    // a paced upload; a multiboot's 16372 blocks of 28 + 7 bytes and its 109 words of 14 + 14.
+    struct Case { const char* name; std::uint8_t first; std::uint32_t size; std::string said; };
+    const auto line = [](const char* bytes, const char* minutes) {
+        return std::string("tpmidi01: ") + bytes + " bytes: about " + minutes + " min at the MIDI cable's pace\n";
+    };
+    const Case cases[] = {
+        {"a 256 KiB Game Boy ROM: 1907 s", 0xC9, 262144, line("262144", "32")},
+        {"a 32 KiB 2.5 bank: 231 s", 0x24, 32768, line("32768", "4")},
+        {"a GBA ROM, always 256 KiB: 184 s", 0x2E, 1000, line("262144", "3")},
+        {"an 8 KiB 1.6 bank: 59.6 s", 0xAB, 8192, line("8192", "1")},
+        {"4300 bytes of a 2.5 bank: 30.3 s", 0x24, 4300, line("4300", "1")},
+        {"a 4 KiB 2.5 bank: 28.8 s", 0x24, 4096, ""},
+        {"a 4 KiB file, paced: 29.8 s", 0x41, 4096, ""},
+    };
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.run({"-send", dir.file("in.bin", pattern(c.size, c.first))});
+        EXPECT_EQ(rig.err.str(), c.said) << c.name;
+    }
+}

@@ -1,5 +1,8 @@
 #include "app/send.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <initializer_list>
 #include <string>
 
@@ -39,6 +42,18 @@ void announce(Console& console, const std::string& loaded, std::initializer_list
     for (const char* line : instructions) writeLine(console, line);
 }
 
+// A job shorter than this is waited out without a word of its length.
+constexpr std::chrono::seconds kWorthTelling{30};
+
+// How long the job takes at the cable's pace, on the error stream, when that is long enough
+// for the user to plan around.
+void tellLength(Console& console, std::uint32_t bytes, std::chrono::milliseconds length) {
+    if (length <= kWorthTelling) return;
+    const long minutes = std::max(1L, std::lround(std::chrono::duration<double>(length).count() / 60));
+    writeDiagnostic(console, std::to_string(bytes) + " bytes: about " + std::to_string(minutes) +
+                                 " min at the MIDI cable's pace");
+}
+
 }  // namespace
 
 void sendFile(Link& link, Console& console, const char* fileName) {
@@ -66,19 +81,23 @@ void sendFile(Link& link, Console& console, const char* fileName) {
         case FileKind::GameBoyRom:
             announce(console, "Loaded Game Boy ROM: " + name,
                      {"In the trackpod boot screen,", "press SELECT + START or A or B,", "then press enter here."});
+            tellLength(console, view.size, uploadTime(view.size, true));
             uploadPaced(link, console, view);
             break;
         case FileKind::GbaRom:
             announce(console, "Loaded GBA ROM: " + name, {});
+            tellLength(console, wire::multiboot::kImageSize, multibootTime());
             uploadGbaMultiboot(link, console, view);
             break;
         case FileKind::Bank25:
             announce(console, "Loaded trackpod 2.5 bank: " + name, {});
+            tellLength(console, view.size, uploadTime(view.size, false));
             uploadBank25(link, console, view);
             break;
         case FileKind::Bank16:
             announce(console, "Loaded trackpod 1.6 bank: " + name,
                      {"In trackpod, select the bank to overwrite,", "press A+B+DOWN,", "Then press enter here."});
+            tellLength(console, view.size, uploadTime(view.size, true));
             uploadPaced(link, console, view);
             writeLine(console, "");
             writeLine(console, "In trackpod, press SELECT to save the received bank.");
@@ -87,6 +106,7 @@ void sendFile(Link& link, Console& console, const char* fileName) {
             writeLine(console, "");
             writeLine(console, "Loaded file: " + name);
             writeLine(console, "Press enter to send.");
+            tellLength(console, view.size, uploadTime(view.size, true));
             uploadPaced(link, console, view);
             break;
     }

@@ -46,6 +46,8 @@ constexpr std::chrono::microseconds kByteTime{320};
 constexpr std::size_t kByteAnswerLength = 10;
 constexpr std::size_t kWordAnswerLength = 12;
 constexpr std::size_t kBlockAnswerLength = 6;
+// A block's acknowledgement as the handheld sends it: its number, then its end.
+constexpr std::size_t kBlockAckLength = kBlockAnswerLength + 1;
 
 // A data byte sent by the handheld (a byte answer, a bank byte) sits in bytes 7 and 8,
 // so a message of fewer than 9 bytes carries none.

@@ -97,8 +97,7 @@ const std::vector<ProbeShape>& probeShapes() {
         // Its status, then its end.
         {"status answer", kStatusAt + 3, kHandheldDevice, kDumpHeader},
         {"byte answer", kByteMessageLength, kDataDevice, kDataPacket},
-        // Its number, then its end.
-        {"block acknowledgement", kBlockAnswerLength + 1, kDataDevice, kDataPacket},
+        {"block acknowledgement", kBlockAckLength, kDataDevice, kDataPacket},
     };
     return shapes;
 }

@@ -109,6 +109,16 @@ bool finish(Link& link, std::uint32_t crc) {
 
 }  // namespace
 
+std::chrono::milliseconds multibootTime() {
+    // Around the header: two waits, its command and end, a wait, two client queries, the
+    // handshake, the length; then the end query, the checksum's two and the closing word.
+    constexpr std::uint32_t kOtherWords = 13;
+    constexpr std::uint32_t words = kHeaderSize / 2 + kOtherWords, blocks = (kImageSize - kHeaderSize) / 16;
+    const auto wire = ::wire::kByteTime * (words * 2 * ::wire::kWordPacketLength +
+                                         blocks * (::wire::kBlockPacketLength + ::wire::kBlockAckLength));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(wire);
+}
+
 void uploadGbaMultiboot(Link& link, Console& console, ImageView image) {
     const Session session = connect(link, console, image);
     const std::uint32_t crc = sendBody(link, console, image, session);

@@ -2,6 +2,8 @@
 // mode, 32-bit transfers), each transfer carried by a data packet.
 #pragma once
 
+#include <chrono>
+
 #include "link/link.h"
 #include "platform/console.h"
 #include "transfer/image.h"
@@ -27,6 +29,10 @@ inline std::uint32_t encryptMultibootWord(std::uint32_t plain, std::uint32_t see
 inline std::uint32_t multibootHandshake(std::uint8_t clientByte) {
     return (clientByte + wire::multiboot::kHandshakeOffset) & 0xFFu;
 }
+
+// How long a multiboot takes at the MIDI cable's pace, once the console waits: the header's
+// words and the handshake's, each a word packet and its answer, and the body's blocks.
+std::chrono::milliseconds multibootTime();
 
 // Sends the image as the console's whole 256 KiB, zero past its end.
 void uploadGbaMultiboot(Link& link, Console& console, ImageView image);

@@ -40,3 +40,9 @@ void uploadPaced(Link& link, Console& console, ImageView image) {
     const std::uint32_t k = image.size >> 10;
     *console.out << k << "k of " << k << "k sent... done.";
 }
+
+std::chrono::milliseconds uploadTime(std::uint32_t bytes, bool paced) {
+    const auto wire = wire::kByteTime * (2 * wire::kBytePacketLength) * bytes;
+    const auto pauses = std::chrono::milliseconds(paced ? kPacedPauseMs : 0) * ((bytes + kPacedBlock - 1) / kPacedBlock);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(wire) + pauses;
+}
