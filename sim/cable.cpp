@@ -23,6 +23,11 @@ bool Cable::losesNextByte() {
 
 void Cable::receive(const Message& message) {
     ++messages_;
+    // An interface senses for itself, whatever the cable carries.
+    if (config_.sensingEvery != 0 && messages_ % config_.sensingEvery == 0) {
+        outbox_.push_back({{kActiveSensing}, false, {}});
+        ++sensing_;
+    }
     if (config_.loseEvery != 0 && messages_ % config_.loseEvery == 0) {
         ++lost_;
         bytes_ += message.size();
@@ -41,10 +46,6 @@ void Cable::receive(const Message& message) {
     spoiled_ += out != message;
     const auto hold = std::chrono::microseconds(config_.byteTimeUs) * message.size();
     if (!out.empty()) outbox_.push_back({out, false, hold});
-    if (config_.sensingEvery != 0 && messages_ % config_.sensingEvery == 0) {
-        outbox_.push_back({{kActiveSensing}, false, {}});
-        ++sensing_;
-    }
 }
 
 bool Cable::take(Outgoing& message) {

@@ -229,7 +229,7 @@ TEST(LoopbackCheck, EachFaultOfACableFailsIt) {
          1},
         {"two bytes of every six lost", spoiled([](CableConfig& c) { c.loseTwoOfSix = true; }), {" (the round stopped there)", "The interface fails: "}, 1},
         {"Active Sensing added", spoiled([](CableConfig& c) { c.sensingEvery = 10; }),
-         {"the interface added 511 Active Sensing messages of its own: no fault\n",
+         {"the interface added 512 Active Sensing messages of its own: no fault\n",
           "The interface passes: every message came back intact.\n"},
          0},
         {"slower than the cable", spoiled([](CableConfig& c) { c.byteTimeUs = 480; }),
@@ -238,6 +238,9 @@ TEST(LoopbackCheck, EachFaultOfACableFailsIt) {
          1, true},
         {"every message lost: an open loop", spoiled([](CableConfig& c) { c.loseEvery = 1; }),
          {kAsked + "nothing came back: cable the interface's MIDI OUT to its own MIDI IN\n\n"}, 1},
+        {"an open loop, the interface sensing", spoiled([](CableConfig& c) { c.loseEvery = c.sensingEvery = 1; }),
+         {kAsked + "the interface added 4 Active Sensing messages of its own: no fault\n"
+                   "nothing came back: cable the interface's MIDI OUT to its own MIDI IN\n\n"}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
