@@ -45,7 +45,7 @@ rm -f "$windows_built"
 # has built it. (Two VMs at once starve each other: an emulated receive's closing
 # silence, 2^29 polls, then outlasts any sensible limit.)
 vm_lane() {
-    bash scripts/vm-run --timeout 1800 bash -c '
+    bash scripts/vm-run --timeout 2700 bash -c '
         status=0
         for transport in alsa usb; do
             echo "--- the Linux build over $transport"
@@ -76,7 +76,7 @@ echo "--- built with clang, under AddressSanitizer and UndefinedBehaviorSanitize
 bash scripts/build.sh sanitized
 bash scripts/sanitizer-canary.sh build-asan past-block signed
 (cd build-asan && ctest --output-on-failure -j2)
-bash scripts/e2e.sh build-asan jack
+E2E_SANITIZED=1 bash scripts/e2e.sh build-asan jack
 echo "--- fuzzing"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 

@@ -12,12 +12,12 @@ constexpr std::size_t kHeaderLength = kNumberAt;
 
 // How many of the messages awaited next a changed copy may be taken for.
 constexpr std::size_t kLikelyCopies = 8;
-// The waits of the stop-and-wait round. The first copy gets two seconds, and a few more
-// exchanges a moment each: an interface that lost the first one's end holds it until another
-// end comes. Once copies come, a few of their round trips, within a second.
+// The waits of the stop-and-wait round. The first copy gets two seconds, and one more
+// exchange a moment: an interface that lost the first one's end holds it until another end
+// comes. Once copies come, a few of their round trips, within a second.
 constexpr auto kFirstCopyWait = std::chrono::seconds(2);
 constexpr auto kNothingYetWait = std::chrono::milliseconds(250);
-constexpr int kTriesBeforeNothing = 4;
+constexpr int kTriesBeforeNothing = 2;
 constexpr auto kLeastCopyWait = std::chrono::milliseconds(250);
 constexpr auto kMostCopyWait = std::chrono::seconds(1);
 constexpr int kRoundTripsWaited = 10;

@@ -16,6 +16,8 @@ def pytest_runtest_setup(item):
         pytest.skip(f"not over {name}")
     if item.get_closest_marker("native" if wine else "wine"):
         pytest.skip("the Linux build only" if wine else "the Windows build only")
+    if item.get_closest_marker("unsanitized") and os.environ.get("E2E_SANITIZED"):
+        pytest.skip("what it adds, the sanitized unit tests check")
 
 
 @pytest.fixture(scope="session")

@@ -37,6 +37,9 @@ def check(transport, sim, *sim_args, loaded=False):
 
 
 OVER_ALL, THROUGH_USB = pytest.mark.over("jack", "alsa", "usb"), pytest.mark.over("jack", "usb")
+# Each way of spoiling a cable is counted in-process too, under the sanitizers: the
+# sanitized end-to-end run checks the real stack with one of them.
+ONCE = pytest.mark.unsanitized
 # The cable's spoiling, its exit status and what the report must hold (patterns of whole
 # lines). The Windows build: an intact cable and an open one; the rest is shared code.
 CABLES = {
@@ -45,7 +48,7 @@ CABLES = {
     # A false "fails" is a fault too: a busy computer is not the interface.
     "intact, every core busy": ((), 0, [r"stop and wait: 1024 of 1024 intact, round trip .*",
                                         r"stream: 4096 of 4096 intact, .*", PASSES],
-                                (THROUGH_USB, pytest.mark.native)),
+                                (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "a byte changed in every 500th message": (
         ("--loop-change", "500"), 1,
         [r"stop and wait: 1022 of 1024 intact, 2 changed, round trip .*",
@@ -58,27 +61,27 @@ CABLES = {
         ("--loop-lose", "300"), 1,
         [r"stop and wait: 1021 of 1024 intact, 3 missing, round trip .*", r"stream: 4082 of 4096 intact, 14 missing, .*",
          r"The interface fails: it lost message 300 of the stop-and-wait round \(a byte answer of 9 bytes\), and 17 in "
-         r"all\. .*"], (THROUGH_USB, pytest.mark.native)),
+         r"all\. .*"], (THROUGH_USB, pytest.mark.native, ONCE)),
     "Active Sensing added": (("--loop-sensing", "10"), 0,
                              [r"stream: 4096 of 4096 intact, .*",
                               r"the interface added 51[12] Active Sensing messages of its own: no fault", PASSES],
-                             (THROUGH_USB, pytest.mark.native)),
+                             (THROUGH_USB, pytest.mark.native, ONCE)),
     "two bytes of every six lost": (("--loop-lose-two-of-six",), 1,
                                     [r"stop and wait: 0 of [0-9]+ intact, .* \(the round stopped there\).*",
-                                     r"The interface fails: .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+                                     r"The interface fails: .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "the 255th byte lost, and every 256th after it": (
         ("--loop-drop-byte", "255"), 1,
         [r"  first change: message 19 of the stop-and-wait round \(a status answer of 10 bytes\), byte 4: sent 01, "
-         r"received 57", r"The interface fails: it changed message 19 .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+         r"received 57", r"The interface fails: it changed message 19 .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "messages longer than 13 bytes cut": (
         ("--loop-cut", "13"), 1,
         [r"stop and wait: 731 of 1024 intact, 293 changed, .*", r"stream: 4096 of 4096 intact, .*",
          r"The interface fails: it changed message 2 of the stop-and-wait round \(a word packet of 14 bytes\) at byte "
-         r"12: sent 4C, received F7\. .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+         r"12: sent 4C, received F7\. .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "slower than the cable": (("--loop-byte-us", "480"), 1,
                               [r"stream: 4096 of 4096 intact, (1[5-9]|2[01])[0-9]{2} bytes/s \(the cable carries 3125\)",
                                r"The interface fails: the stream came back at (1[5-9]|2[01])[0-9]{2} bytes/s, slower than the "
-                               r"31[0-9]{2} it left at\. .*"], (pytest.mark.over("jack"), pytest.mark.native)),
+                               r"31[0-9]{2} it left at\. .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "open: every message lost": (("--loop-lose", "1"), 1, [NOTHING], OVER_ALL),
 }
 
@@ -99,7 +102,7 @@ def test_the_check_of_a_cable(transport, sim, cable):
     assert "loopback cable: " in summary
 
 
-@pytest.mark.over("jack", "usb")
+@pytest.mark.over("jack")
 def test_a_handheld_in_the_loops_place(transport, sim, tmp_path):
     """It acts on nothing the check sends: no command, no data packet; the check ends with 1."""
     s = sim("--log", tmp_path / "wire.log")
@@ -110,6 +113,7 @@ def test_a_handheld_in_the_loops_place(transport, sim, tmp_path):
 
 
 @pytest.mark.over("jack", "usb")
+@pytest.mark.native
 def test_nothing_connected(transport):
     """Over JACK no port at all; through USB the interface with nothing behind it. Either way
     the check cannot finish, and says so within a few seconds."""
