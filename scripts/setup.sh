@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs, when any is missing.
 #   scripts/setup.sh             what the build and the demo need
 #   scripts/setup.sh quick       also what scripts/test.sh --quick runs: GoogleTest,
-#                                pytest, lintian
+#                                pytest, lintian, python-dbusmock and a D-Bus daemon
 #   scripts/setup.sh test        also the rest of the tests' and the fuzzers' (clang and
 #                                its sanitizer runtime, Google Benchmark)
 #   scripts/setup.sh platforms   also the Windows cross build (MinGW-w64, Wine) and
@@ -11,8 +11,8 @@
 #                                kernel and initramfs cached in build-deps/vm
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++ cmake make pkg-config librtmidi-dev jackd2)
-quick_packages=(libgtest-dev python3-pytest lintian bash-completion)
+packages=(g++ cmake make pkg-config librtmidi-dev jackd2 libsystemd-dev)
+quick_packages=(libgtest-dev python3-pytest lintian bash-completion python3-dbusmock dbus-daemon dbus-bin)
 test_packages=("${quick_packages[@]}" clang libclang-rt-14-dev libbenchmark-dev)
 case ${1:-} in
     "") ;;

@@ -47,6 +47,10 @@ struct Rig {
     std::vector<std::string> events;
     // Times the program went on (paused, sent, polled, ended) with text the user could not yet see.
     std::size_t unflushed = 0;
+    // The asks to stay awake, "held REASON" and "given back", each with the count of
+    // events before it; whether the system grants them.
+    std::vector<std::pair<std::string, std::size_t>> sleepLocks;
+    bool awakeGranted = true;
     std::vector<std::string> inputPorts{"trackpod-sim out:from-handheld"};
     std::vector<std::string> outputPorts{"trackpod-sim in:to-handheld"};
     bool createFails = false, openFails = false, sendFails = false;
@@ -63,6 +67,13 @@ struct Rig {
         : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), in(input) {
         link.bankEndPolls = 10000;
         link.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
+        link.preventSleep = [this](const std::string& reason) {
+            sleepLocks.emplace_back("held " + reason, events.size());
+            return awakeGranted ? 7LL : -1LL;
+        };
+        link.allowSleep = [this](long long handle) {
+            sleepLocks.emplace_back("given back " + std::to_string(handle), events.size());
+        };
         bindHandheld(farEnd, *handheld);
         link.midi.create = [this] { failIf(createFails, "no MIDI system"); };
         link.midi.destroy = [this] { record("destroy"); };
@@ -88,10 +99,10 @@ struct Rig {
     }
     ~Rig() { EXPECT_EQ(unflushed, 0u) << "text not flushed before the program went on"; }
 
-    // `portWanted`: as TPMIDI01_PORT would give it.
-    int run(std::vector<std::string> args, const std::string& portWanted = "") {
+    // `portWanted`: as TPMIDI01_PORT would give it; `ownWindow`: as a double click would start it.
+    int run(std::vector<std::string> args, const std::string& portWanted = "", bool ownWindow = false) {
         args.insert(args.begin(), "tpmidi01");
-        return runProgram(link, console, args, portWanted);
+        return runProgram(link, console, args, portWanted, ownWindow);
     }
 
     std::vector<std::string> sends() const {

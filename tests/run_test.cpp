@@ -66,6 +66,24 @@ TEST(RunFlow, HelpAndVersionNeedNoMidiSystem) {
     }
 }
 
+TEST(RunFlow, AWindowOfItsOwnWaitsForEnterAfterTheLastLine) {
+    // Double-clicked, or a file dropped on it: the console is the program's alone.
+    struct Case { const char* name; std::vector<std::string> args; bool ownWindow; std::string text; };
+    const std::string wait = "Press Enter to close this window.\n";
+    const Case cases[] = {
+        {"double-clicked", {}, true, kPortsOpened + kUsage + wait},
+        {"a file dropped on it", {"song.tp2"}, true, kPortsOpened + "\n" + wait},
+        {"its version", {"--version"}, true, "tpmidi01 1.0.0\n" + wait},
+        {"started from a console", {}, false, kPortsOpened + kUsage},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        EXPECT_EQ(rig.run(c.args, "", c.ownWindow), 0) << c.name;
+        EXPECT_EQ(rig.screen.text, c.text) << c.name;
+        EXPECT_EQ(rig.in.peek() == std::char_traits<char>::eof(), c.ownWindow) << c.name;
+    }
+}
+
 TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
     // The library's own reason goes to the error stream, the "error" line to the console.
     struct Case { const char* name; void (*breakRig)(Rig&); std::string text, reason; };

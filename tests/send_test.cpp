@@ -73,23 +73,66 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
 TEST(SendFile, AJobOfOverHalfAMinuteSaysHowLongItTakes) {
     // At the cable's pace: 22 bytes of 320 us for each byte sent, 30 ms before every 128th of
     // a paced upload; a multiboot's 16372 blocks of 28 + 7 bytes and its 109 words of 14 + 14.
-    struct Case { const char* name; std::uint8_t first; std::uint32_t size; std::string said; };
-    const auto line = [](const char* bytes, const char* minutes) {
-        return std::string("tpmidi01: ") + bytes + " bytes: about " + minutes + " min at the MIDI cable's pace\n";
+    // Where the computer cannot be kept awake, a job of over 5 minutes says so.
+    struct Case { const char* name; std::uint8_t first; std::uint32_t size; bool awake; std::string said; };
+    const auto line = [](const char* bytes, const char* minutes, bool awake) {
+        return std::string("tpmidi01: ") + bytes + " bytes: about " + minutes + " min at the MIDI cable's pace" +
+               (awake ? "; the computer is kept awake until the end\n" : "\n");
     };
+    const std::string asleep = "tpmidi01: the computer could not be kept awake: keep it from sleeping until the end\n";
     const Case cases[] = {
-        {"a 256 KiB Game Boy ROM: 1907 s", 0xC9, 262144, line("262144", "32")},
-        {"a 32 KiB 2.5 bank: 231 s", 0x24, 32768, line("32768", "4")},
-        {"a GBA ROM, always 256 KiB: 184 s", 0x2E, 1000, line("262144", "3")},
-        {"an 8 KiB 1.6 bank: 59.6 s", 0xAB, 8192, line("8192", "1")},
-        {"4300 bytes of a 2.5 bank: 30.3 s", 0x24, 4300, line("4300", "1")},
-        {"a 4 KiB 2.5 bank: 28.8 s", 0x24, 4096, ""},
-        {"a 4 KiB file, paced: 29.8 s", 0x41, 4096, ""},
+        {"a 256 KiB Game Boy ROM: 1907 s", 0xC9, 262144, true, line("262144", "32", true)},
+        {"the same, the computer not kept awake", 0xC9, 262144, false, line("262144", "32", false) + asleep},
+        {"a 32 KiB 2.5 bank: 231 s", 0x24, 32768, false, line("32768", "4", false)},
+        {"a GBA ROM, always 256 KiB: 184 s", 0x2E, 1000, true, line("262144", "3", true)},
+        {"an 8 KiB 1.6 bank: 59.6 s", 0xAB, 8192, true, line("8192", "1", true)},
+        {"4300 bytes of a 2.5 bank: 30.3 s", 0x24, 4300, true, line("4300", "1", true)},
+        {"a 4 KiB 2.5 bank: 28.8 s", 0x24, 4096, false, ""},
+        {"a 4 KiB file, paced: 29.8 s", 0x41, 4096, false, ""},
     };
     ScratchDir dir;
     for (const Case& c : cases) {
         Rig rig;
+        rig.awakeGranted = c.awake;
         rig.run({"-send", dir.file("in.bin", pattern(c.size, c.first))});
         EXPECT_EQ(rig.err.str(), c.said) << c.name;
+    }
+}
+
+TEST(SendFile, TheComputerIsKeptAwakeFromBeforeTheFirstMessageToTheEnd) {
+    // The lock is asked for before the upload's first message and given back after its last,
+    // however the job ends; a receive's likewise; a mode switch asks for none.
+    struct Case { const char* name; std::vector<std::string> args; void (*breakRig)(Rig&); std::string reason; };
+    ScratchDir dir;
+    const std::string bank = dir.file("bank.tp2", pattern(3000, 0x24)), into = dir.name("into.tp2");
+    const Case cases[] = {
+        {"an upload", {"-send", bank}, nullptr, "sending " + bank + " to the handheld"},
+        {"an upload whose handheld falls silent, then its port goes away", {"-send", bank},
+         [](Rig& r) {
+             r.link.midi.missingPort = [&r] { return r.sends().size() > 50 ? std::string("gone") : std::string(); };
+             r.config.answerPackets = 50;
+         },
+         "sending " + bank + " to the handheld"},
+        {"a receive", {"-receive", into}, [](Rig& r) { r.config.bank = pattern(2000, 0x24); }, "receiving a bank into " + into},
+        {"a mode switch", {"-sync"}, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        if (c.breakRig) c.breakRig(rig);
+        rig.handheld = std::make_unique<Handheld>(rig.config);
+        bindHandheld(rig.farEnd, *rig.handheld);
+        rig.run(c.args);
+        if (c.reason.empty()) {
+            EXPECT_TRUE(rig.sleepLocks.empty());
+            continue;
+        }
+        ASSERT_EQ(rig.sleepLocks.size(), 2u);
+        EXPECT_EQ(rig.sleepLocks[0].first, "held " + c.reason);
+        EXPECT_EQ(rig.sleepLocks[1].first, "given back 7");
+        const auto firstSend = std::find_if(rig.events.begin(), rig.events.end(),
+                                            [](const std::string& e) { return e.rfind("send ", 0) == 0; });
+        EXPECT_LE(rig.sleepLocks[0].second, static_cast<std::size_t>(firstSend - rig.events.begin()));
+        EXPECT_EQ(rig.sleepLocks[1].second, rig.events.size() - 1) << "given back before the end";
     }
 }

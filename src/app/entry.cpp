@@ -14,5 +14,8 @@ int runWithRtMidi(int argc, char** argv) {
     bindRtMidi(link.midi);
     link.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     link.longestHoldUp = [&watch] { return Clock::duration(watch.longestSinceAsked()); };
-    return runProgram(link, console, programArguments(argc, argv), environmentVariable("TPMIDI01_PORT"));
+    link.preventSleep = preventSleep;
+    link.allowSleep = allowSleep;
+    return runProgram(link, console, programArguments(argc, argv), environmentVariable("TPMIDI01_PORT"),
+                      consoleIsOwnAlone());
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/awake.h"
 #include "app/loopback.h"
 #include "app/modes.h"
 #include "app/numbers.h"
@@ -87,6 +88,7 @@ void reportReceive(Console& console, const ReceiveOutcome& r) {
 // A receive cut short by the MIDI system ends as every branch does then, and the byte
 // count still comes last.
 int receive(Link& link, Console& console, const Request& r) {
+    const KeptAwake awake(link, std::string("receiving a bank into ") + (fileArgument(r) ? fileArgument(r) : "a file"));
     const ReceiveOutcome outcome = receiveFile(link, console, fileArgument(r));
     if (outcome.midiFailure.empty()) return reportReceive(console, outcome), 0;
     writeLine(console, "");
@@ -212,7 +214,10 @@ std::vector<std::string> optionNames() {
     return names;
 }
 
-int runProgram(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted) {
+namespace {
+
+// The run, to its last line.
+int runToItsEnd(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted) {
     const Request request{args, portWanted};
     const Option* option = findOption(args);
     if (option && option->needs == kNothing) return option->branch(link, console, request);
@@ -228,5 +233,18 @@ int runProgram(Link& link, Console& console, const std::vector<std::string>& arg
         reportMidiFailure(console, error.what());
     }
     link.midi.destroy();
+    return status;
+}
+
+}  // namespace
+
+int runProgram(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted,
+               bool ownWindow) {
+    const int status = runToItsEnd(link, console, args, portWanted);
+    if (ownWindow) {
+        // Else the window would close before its last words could be read.
+        writeLine(console, "Press Enter to close this window.");
+        waitForEnter(console);
+    }
     return status;
 }

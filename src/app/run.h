@@ -19,5 +19,7 @@ std::vector<std::string> optionNames();
 // seam, speaking on the console; `portWanted`: the value of TPMIDI01_PORT, or empty.
 // Returns the exit status: 0 on every path of the jobs; the loopback check's says whether
 // the interface passed.
+// `ownWindow`: the console closes with the program (a double-clicked program), so its last
+// words wait for Enter.
 int runProgram(Link& link, Console& console, const std::vector<std::string>& args,
-               const std::string& portWanted = "");
+               const std::string& portWanted = "", bool ownWindow = false);

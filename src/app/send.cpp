@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "app/awake.h"
 #include "link/commands.h"
 #include "platform/platform.h"
 #include "transfer/multiboot.h"
@@ -42,16 +43,22 @@ void announce(Console& console, const std::string& loaded, std::initializer_list
     for (const char* line : instructions) writeLine(console, line);
 }
 
-// A job shorter than this is waited out without a word of its length.
+// A job shorter than this is waited out without a word of its length; one longer than the
+// other outlasts the shortest time a computer may take to fall asleep.
 constexpr std::chrono::seconds kWorthTelling{30};
+constexpr std::chrono::minutes kSleepsMeanwhile{5};
 
 // How long the job takes at the cable's pace, on the error stream, when that is long enough
-// for the user to plan around.
-void tellLength(Console& console, std::uint32_t bytes, std::chrono::milliseconds length) {
+// for the user to plan around, and whether the computer stays awake for it.
+void tellLength(Console& console, std::uint32_t bytes, std::chrono::milliseconds length, const KeptAwake& awake) {
     if (length <= kWorthTelling) return;
     const long minutes = std::max(1L, std::lround(std::chrono::duration<double>(length).count() / 60));
     writeDiagnostic(console, std::to_string(bytes) + " bytes: about " + std::to_string(minutes) +
-                                 " min at the MIDI cable's pace");
+                                 " min at the MIDI cable's pace" +
+                                 (awake.held() ? "; the computer is kept awake until the end" : ""));
+    if (!awake.held() && length > kSleepsMeanwhile) {
+        writeDiagnostic(console, "the computer could not be kept awake: keep it from sleeping until the end");
+    }
 }
 
 }  // namespace
@@ -71,6 +78,7 @@ void sendFile(Link& link, Console& console, const char* fileName) {
         return;
     }
     const ImageView view{image.data(), static_cast<std::uint32_t>(got)};
+    const KeptAwake awake(link, std::string("sending ") + fileName + " to the handheld");
     pause(link, kCommandPauseMs);
     sendCommand(link, Command::BeginUpload);
     pause(link, kCommandPauseMs);
@@ -81,23 +89,23 @@ void sendFile(Link& link, Console& console, const char* fileName) {
         case FileKind::GameBoyRom:
             announce(console, "Loaded Game Boy ROM: " + name,
                      {"In the trackpod boot screen,", "press SELECT + START or A or B,", "then press enter here."});
-            tellLength(console, view.size, uploadTime(view.size, true));
+            tellLength(console, view.size, uploadTime(view.size, true), awake);
             uploadPaced(link, console, view);
             break;
         case FileKind::GbaRom:
             announce(console, "Loaded GBA ROM: " + name, {});
-            tellLength(console, wire::multiboot::kImageSize, multibootTime());
+            tellLength(console, wire::multiboot::kImageSize, multibootTime(), awake);
             uploadGbaMultiboot(link, console, view);
             break;
         case FileKind::Bank25:
             announce(console, "Loaded trackpod 2.5 bank: " + name, {});
-            tellLength(console, view.size, uploadTime(view.size, false));
+            tellLength(console, view.size, uploadTime(view.size, false), awake);
             uploadBank25(link, console, view);
             break;
         case FileKind::Bank16:
             announce(console, "Loaded trackpod 1.6 bank: " + name,
                      {"In trackpod, select the bank to overwrite,", "press A+B+DOWN,", "Then press enter here."});
-            tellLength(console, view.size, uploadTime(view.size, true));
+            tellLength(console, view.size, uploadTime(view.size, true), awake);
             uploadPaced(link, console, view);
             writeLine(console, "");
             writeLine(console, "In trackpod, press SELECT to save the received bank.");
@@ -106,7 +114,7 @@ void sendFile(Link& link, Console& console, const char* fileName) {
             writeLine(console, "");
             writeLine(console, "Loaded file: " + name);
             writeLine(console, "Press enter to send.");
-            tellLength(console, view.size, uploadTime(view.size, true));
+            tellLength(console, view.size, uploadTime(view.size, true), awake);
             uploadPaced(link, console, view);
             break;
     }

@@ -50,6 +50,10 @@ struct Link {
     std::function<Clock::duration()> longestHoldUp;
     // Called once in a silence of some seconds while the handheld owes an answer.
     std::function<void()> longWait;
+    // Asks the system to stay awake while a job runs, with the job as the reason: a handle
+    // for allowSleep, or -1 where nothing can be asked. Null in the tests' own runs.
+    std::function<long long(const std::string& reason)> preventSleep;
+    std::function<void(long long handle)> allowSleep;
 };
 
 void pause(Link& link, unsigned ms);

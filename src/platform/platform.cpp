@@ -19,6 +19,12 @@
 #include <time.h>
 #include <unistd.h>
 #endif
+#ifdef __APPLE__
+#include <IOKit/pwr_mgt/IOPMLib.h>
+#endif
+#ifdef TPMIDI_HAVE_SD_BUS
+#include <systemd/sd-bus.h>
+#endif
 
 namespace {
 
@@ -177,6 +183,19 @@ std::string environmentVariable(const char* name) {
     return value ? utf8FromWide(value) : std::string();
 }
 
+bool consoleIsOwnAlone() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+}
+
+// The thread's state: the run's single thread asks and gives back.
+long long preventSleep(const std::string&) {
+    return SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0 ? 1 : -1;
+}
+void allowSleep(long long handle) {
+    if (handle >= 0) SetThreadExecutionState(ES_CONTINUOUS);
+}
+
 RunScope::RunScope() { timeBeginPeriod(1); }
 RunScope::~RunScope() { timeEndPeriod(1); }
 
@@ -197,6 +216,46 @@ std::string environmentVariable(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
 }
+
+bool consoleIsOwnAlone() { return false; }
+
+#if defined(__APPLE__)
+long long preventSleep(const std::string& reason) {
+    const CFStringRef why = CFStringCreateWithCString(kCFAllocatorDefault, reason.c_str(), kCFStringEncodingUTF8);
+    IOPMAssertionID id = 0;
+    const IOReturn made = IOPMAssertionCreateWithName(kIOPMAssertionTypePreventUserIdleSystemSleep,
+                                                      kIOPMAssertionLevelOn, why, &id);
+    if (why) CFRelease(why);
+    return made == kIOReturnSuccess ? static_cast<long long>(id) : -1;
+}
+void allowSleep(long long handle) {
+    if (handle >= 0) IOPMAssertionRelease(static_cast<IOPMAssertionID>(handle));
+}
+#elif defined(TPMIDI_HAVE_SD_BUS)
+// logind hands over a descriptor: the lock is held while it is open.
+long long preventSleep(const std::string& reason) {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0) return -1;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL, a compound literal, is C only
+    sd_bus_message* reply = nullptr;
+    int held = -1, fd = -1;
+    if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                           "Inhibit", &error, &reply, "ssss", "sleep:idle", "tpmidi01", reason.c_str(), "block") >= 0 &&
+        sd_bus_message_read(reply, "h", &fd) >= 0) {
+        held = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);  // the reply's own is closed with it
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_flush_close_unref(bus);
+    return held;
+}
+void allowSleep(long long handle) {
+    if (handle >= 0) ::close(static_cast<int>(handle));
+}
+#else
+long long preventSleep(const std::string&) { return -1; }
+void allowSleep(long long) {}
+#endif
 
 // A program started with standard input, output or error closed would hand that
 // descriptor to the first file or socket it opens (the MIDI library's connection to

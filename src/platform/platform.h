@@ -44,6 +44,19 @@ std::vector<std::string> programArguments(int argc, char** argv);
 // The value of an environment variable in UTF-8, or empty when it is not set.
 std::string environmentVariable(const char* name);
 
+// Whether the console is this process's alone, so that its window closes as the program
+// ends: on Windows, a program started by a double click or by a file dropped on it.
+// Started from a console, a script or a pipe, and on every other system: false.
+bool consoleIsOwnAlone();
+
+// Asks the system not to sleep for idleness, with the job as the reason: Linux logind's
+// sleep and idle lock over the system bus, Windows' execution state, a macOS power
+// assertion. A handle to give back to allowSleep, or -1 where nothing answered (no system
+// bus or no logind, as in containers and WSL). A process that ends, killed or not, gives
+// it back by itself.
+long long preventSleep(const std::string& reason);
+void allowSleep(long long handle);
+
 // Notes whether the whole process, or the machine, stopped running: a thread that sleeps
 // 10 ms at a time and measures how late it wakes, on a clock that goes on while the
 // machine sleeps. A thread that sleeps is run promptly however busy the processors are, so
