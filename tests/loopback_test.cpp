@@ -2,6 +2,7 @@
 // says of a loopback cable, intact or spoiled, of a handheld, and of nothing at all.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <deque>
 #include <map>
 #include <set>
@@ -25,18 +26,8 @@ CableConfig spoiled(void (*spoil)(CableConfig&)) {
     return c;
 }
 
-struct Counts {
-    std::uint32_t intact, changed, missing, outOfOrder, extra;
-    bool operator==(const Counts& o) const {
-        return intact == o.intact && changed == o.changed && missing == o.missing && outOfOrder == o.outOfOrder &&
-               extra == o.extra;
-    }
-};
-
-std::ostream& operator<<(std::ostream& os, const Counts& c) {
-    return os << c.intact << " intact, " << c.changed << " changed, " << c.missing << " missing, " << c.outOfOrder
-              << " out of order, " << c.extra << " extra";
-}
+// Intact, changed, missing, out of order, extra.
+using Counts = std::array<std::uint32_t, 5>;
 
 }  // namespace
 
@@ -154,15 +145,12 @@ namespace {
 const std::string kAsked =
     "\nLoopback check: cable the MIDI interface's OUT to its own IN, and unplug the handheld.\nThen press enter here.\n";
 
-// The progress lines of a whole run.
-std::string progressLines() {
+// The progress lines of a whole round: "stop and wait: 64 of 1024", "stream: 256 of 4096 sent".
+std::string progressLines(const char* round, std::uint32_t every, std::uint32_t total, const char* sent = "") {
     std::string text;
-    for (std::uint32_t n = 64; n <= kStopAndWaitExchanges; n += 64) text += "stop and wait: " + std::to_string(n) + " of 1024\r";
-    return text;
-}
-std::string streamProgress() {
-    std::string text;
-    for (std::uint32_t n = 256; n <= kStreamMessages; n += 256) text += "stream: " + std::to_string(n) + " of 4096 sent\r";
+    for (std::uint32_t n = every; n <= total; n += every) {
+        text += std::string(round) + ": " + std::to_string(n) + " of " + std::to_string(total) + sent + "\r";
+    }
     return text;
 }
 
@@ -194,9 +182,9 @@ TEST(LoopbackCheck, AnIntactCablePasses) {
         CheckRun rig;
         rig.cableInstead();
         EXPECT_EQ(rig.run({option}), 0);
-        EXPECT_EQ(rig.screen.text, kPortsOpened + kAsked + progressLines() +
+        EXPECT_EQ(rig.screen.text, kPortsOpened + kAsked + progressLines("stop and wait", 64, 1024) +
                                        "stop and wait: 1024 of 1024 intact, round trip 0.0 ms (median), 0.0 ms (worst)\n" +
-                                       streamProgress() +
+                                       progressLines("stream", 256, 4096, " sent") +
                                        "stream: 4096 of 4096 intact, 3125 bytes/s (the cable carries 3125)\n"
                                        "The interface passes: every message came back intact.\n\n");
         EXPECT_EQ(rig.err.str(), "");

@@ -41,7 +41,8 @@ OVER_ALL, THROUGH_USB = pytest.mark.over("jack", "alsa", "usb"), pytest.mark.ove
 # sanitized end-to-end run checks the real stack with one of them.
 ONCE = pytest.mark.unsanitized
 # The cable's spoiling, its exit status and what the report must hold (patterns of whole
-# lines). The Windows build: an intact cable and an open one; the rest is shared code.
+# lines). The Windows build: an intact cable and an open one; the rest is shared code. A byte
+# lost at the 256-byte turn and messages cut come back as changed bytes do: in-process only.
 CABLES = {
     "intact": ((), 0, [r"stop and wait: 1024 of 1024 intact, round trip [0-9.]+ ms \(median\), [0-9.]+ ms \(worst\)",
                        r"stream: 4096 of 4096 intact, [0-9]+ bytes/s \(the cable carries 3125\)", PASSES], OVER_ALL),
@@ -69,15 +70,6 @@ CABLES = {
     "two bytes of every six lost": (("--loop-lose-two-of-six",), 1,
                                     [r"stop and wait: 0 of [0-9]+ intact, .* \(the round stopped there\).*",
                                      r"The interface fails: .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
-    "the 255th byte lost, and every 256th after it": (
-        ("--loop-drop-byte", "255"), 1,
-        [r"  first change: message 19 of the stop-and-wait round \(a status answer of 10 bytes\), byte 4: sent 01, "
-         r"received 57", r"The interface fails: it changed message 19 .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
-    "messages longer than 13 bytes cut": (
-        ("--loop-cut", "13"), 1,
-        [r"stop and wait: 731 of 1024 intact, 293 changed, .*", r"stream: 4096 of 4096 intact, .*",
-         r"The interface fails: it changed message 2 of the stop-and-wait round \(a word packet of 14 bytes\) at byte "
-         r"12: sent 4C, received F7\. .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "slower than the cable": (("--loop-byte-us", "480"), 1,
                               [r"stream: 4096 of 4096 intact, (1[5-9]|2[01])[0-9]{2} bytes/s \(the cable carries 3125\)",
                                r"The interface fails: the stream came back at (1[5-9]|2[01])[0-9]{2} bytes/s, slower than the "
