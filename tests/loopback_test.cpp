@@ -162,6 +162,7 @@ struct CheckRun : Rig {
     Clock::time_point free{};
     CheckRun() {
         link.now = [this] { return clock += std::chrono::microseconds(20); };
+        link.sleepMs = [this](unsigned ms) { clock += std::chrono::milliseconds(ms); };
     }
     // The cable's pace kept on the test's clock: a copy leaves its hold after the one before it.
     void keepPace() {

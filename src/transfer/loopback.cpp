@@ -27,6 +27,10 @@ constexpr auto kStreamTailLimit = std::chrono::seconds(30);
 constexpr std::uint32_t kProgressEvery = 64;
 // How far the stream may fall behind its pace before it stops catching up.
 constexpr std::uint32_t kBehindMost = 4;
+// A nap of the stream's after so many empty polls: the program's look for ports gone, which
+// counts polls, still comes every few tens of milliseconds.
+constexpr unsigned kStreamNapMs = 1;
+constexpr std::uint32_t kPollsPerNap = 1024;
 
 bool isRealTime(const Bytes& m) { return m.size() == 1 && m[0] >= kFirstRealTime; }
 
@@ -285,12 +289,13 @@ void stream(Link& link, LoopbackProgress& progress, LoopbackResult& result) {
     Tally& tally = result.tally;
     const Clock::time_point start = link.now();
     Clock::time_point paced = start, lastSend = start, firstCopy{}, lastCopy{};
-    std::uint32_t next = 0, copies = 0;
+    std::uint32_t next = 0, copies = 0, emptyPolls = 0;
     for (;;) {
         const Clock::time_point now = link.now();
         // A loop held up goes on at the pace from where it is: a burst would overrun the interface.
         if (now > paced + (next + kBehindMost) * kStreamPace) paced = now - next * kStreamPace;
-        if (next < kStreamMessages && now >= paced + next * kStreamPace) {
+        const bool due = next < kStreamMessages && now >= paced + next * kStreamPace;
+        if (due) {
             sendProbe(link, tally, Round::Stream, streamMessage(next));
             lastSend = now;
             if (++next % (4 * kProgressEvery) == 0) progress.reached(Round::Stream, next, kStreamMessages);
@@ -298,6 +303,10 @@ void stream(Link& link, LoopbackProgress& progress, LoopbackResult& result) {
         if (takeIncoming(link, tally, Round::Stream)) {
             if (copies++ == 0) firstCopy = now;
             lastCopy = now;
+        } else if (!due && ++emptyPolls % kPollsPerNap == 0) {
+            // A moment's nap now and then: the MIDI library queues what comes meanwhile, and a
+            // stream of 15 s need not take a whole processor from the rest of the machine.
+            pause(link, kStreamNapMs);
         }
         if (tally.handheldAnswered) return void(result.end = LoopbackEnd::HandheldAnswered);
         if (next == kStreamMessages &&
