@@ -35,6 +35,9 @@ def test_a_port_that_goes_away(transport, sim, tmp_path, job):
     s = sim(*in_folder(sim_args))
     program = transport.start_program(*in_folder(args))
     try:
+        # A loaded machine can take seconds to start the program: the pull comes after it
+        # has opened the ports, or it would only find none.
+        assert wait_until(lambda: program.out().count(" opened for ") == 2 or not program.running(), 60)
         if watched:
             path = tmp_path / watched
             size = lambda: path.read_text().count("\n") if path.suffix == ".log" else path.stat().st_size  # noqa: E731
