@@ -100,10 +100,6 @@ constexpr auto kWaitTold = std::chrono::seconds(3);
 // a poll loop that merely waits for the processor leaves the MIDI library's thread taking
 // messages into its queue, and that queue says when it overflows.
 constexpr auto kLeastKept = std::chrono::milliseconds(250);
-// The stream's time for 128 messages at the cable's pace: a hold-up that much longer than
-// the system keeps may lose a whole turn of the numbers, which leaves no gap, so messages
-// that come after it do not clear it.
-constexpr std::chrono::microseconds kTurnOfNumbers = (kNumberMask + 1) * static_cast<int>(kBytePacketLength) * kByteTime;
 // The handheld streams a bank without a pause: a silence this long before a hold-up
 // began means the bank had ended, and the hold-up cost nothing (a machine that froze
 // during the closing silence).
@@ -117,13 +113,7 @@ void noteHoldUp(Link& link, Clock::time_point now) {
     Clock::duration kept = kLeastKept;
     if (link.midi.keptWhileStopped) kept = std::max<Clock::duration>(kept, link.midi.keptWhileStopped());
     const bool bankOver = link.silentSince && now - held - *link.silentSince > kBankOverAfter;
-    if (held > kept && !bankOver) {
-        link.heldUp = std::max(link.heldUp, held);
-        link.heldUpForGood = link.heldUpForGood || held > kept + kTurnOfNumbers;
-        link.lookedSinceHeldUp = false;
-    } else {
-        link.lookedSinceHeldUp = true;
-    }
+    if (held > kept && !bankOver) link.holdUps.push_back({held, link.lastLook, now});
 }
 
 // Tells once in a silence that the program waits, and returns the name of an opened port
@@ -131,6 +121,7 @@ void noteHoldUp(Link& link, Clock::time_point now) {
 std::string lookAround(Link& link, bool answerAwaited) {
     const Clock::time_point now = link.now();
     noteHoldUp(link, now);
+    link.lastLook = now;
     if (!link.silentSince) link.silentSince = now;
     if (answerAwaited && !link.waitSaid && now - *link.silentSince >= kWaitTold) {
         if (link.longWait) link.longWait();
@@ -145,9 +136,7 @@ std::string lookAround(Link& link, bool answerAwaited) {
 
 void forgetHoldUps(Link& link) {
     if (link.longestHoldUp) link.longestHoldUp();
-    link.heldUp = {};
-    link.heldUpForGood = false;
-    link.lookedSinceHeldUp = false;
+    link.holdUps.clear();
 }
 
 void pause(Link& link, unsigned ms) {
@@ -175,7 +164,7 @@ void pollMessage(Link& link, bool answerAwaited) {
     if (!link.inMessage.empty()) {
         link.silentSince.reset();
         link.waitSaid = false;
-        if (link.lookedSinceHeldUp && !link.heldUpForGood) link.heldUp = {};
+        for (HoldUp& h : link.holdUps) h.followed = h.followed || link.lastLook > h.noticed;
     }
     if (holdsSeveralMessages(link.inMessage)) {
         splitInto(link, link.inMessage);

@@ -11,6 +11,12 @@
 // bank.
 constexpr std::uint32_t kReceiveIdlePolls = 536870912;  // 2^29
 
+struct HoldUp {
+    Clock::duration length;             // as the watch measured it
+    Clock::time_point since, noticed;   // the look around before it, and the one that noticed it
+    bool followed = false;              // messages came in after a later look
+};
+
 // Everything the link keeps for one run; a test starts each case from a fresh one.
 struct Link {
     MidiSeam midi;
@@ -30,14 +36,12 @@ struct Link {
     Clock::time_point lastPortLook{};
     std::optional<Clock::time_point> silentSince;
     bool waitSaid = false;
-    // The longest time the program did not run at all while it waited (stopped, the
-    // machine asleep), when that was longer than the MIDI system keeps messages for it,
-    // and began before the handheld fell silent: messages may have been lost unseen.
-    // It is forgotten once messages come in again after a look, unless it was long
-    // enough to lose a whole turn of their numbers.
-    Clock::duration heldUp{};
-    bool lookedSinceHeldUp = false;
-    bool heldUpForGood = false;
+    // Each time the program did not run at all while it waited (stopped, the machine
+    // asleep) for longer than the MIDI system keeps messages for it, having begun before
+    // the handheld fell silent: messages may have been lost unseen. Whether one could
+    // hide a loss is for the receive to judge from the bank's own messages.
+    std::vector<HoldUp> holdUps;
+    Clock::time_point lastLook{};
     // Polls of an empty input after which a bank has ended; tests shorten it.
     std::uint32_t bankEndPolls = kReceiveIdlePolls;
 

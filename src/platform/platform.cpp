@@ -296,10 +296,6 @@ QuietErrorStream::~QuietErrorStream() {
 
 #endif
 
-namespace {
-constexpr auto kWatchPeriod = std::chrono::milliseconds(10);
-}  // namespace
-
 HoldUpWatch::HoldUpWatch() : thread_([this] { watch(); }) {}
 
 HoldUpWatch::~HoldUpWatch() {
@@ -312,9 +308,9 @@ HoldUpWatch::~HoldUpWatch() {
 void HoldUpWatch::watch() {
     auto before = upTime();
     while (!ending_) {
-        std::this_thread::sleep_for(kWatchPeriod);
+        std::this_thread::sleep_for(kPeriod);
         const auto now = upTime();
-        const std::int64_t late = (now - before - kWatchPeriod).count();
+        const std::int64_t late = (now - before - kPeriod).count();
         before = now;
         std::int64_t longest = longest_.load();
         while (late > longest && !longest_.compare_exchange_weak(longest, late)) {

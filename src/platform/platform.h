@@ -64,6 +64,9 @@ void allowSleep(long long handle);
 // MIDI library's own input thread, which sleeps until data comes, is then stopped as long.
 class HoldUpWatch {
 public:
+    // How often it wakes: a hold-up lasted up to this much longer than it says.
+    static constexpr std::chrono::milliseconds kPeriod{10};
+
     HoldUpWatch();
     ~HoldUpWatch();
     HoldUpWatch(const HoldUpWatch&) = delete;

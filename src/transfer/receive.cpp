@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <iomanip>
 #include <sstream>
 #include <utility>
@@ -129,13 +130,14 @@ bool awaitMessage(Link& link, Console& console, std::int32_t receivedCount, bool
 
 // Saves the bank's bytes until silence ends it or one cannot be written.
 void receiveBank(Link& link, Console& console, const Destination& file, Numbering& numbering,
-                 ReceiveOutcome& outcome) {
+                 std::vector<Clock::time_point>& arrivals, ReceiveOutcome& outcome) {
     bool progressShown = false, more = true;
     while (more && outcome.reasons.empty()) {
         more = awaitMessage(link, console, outcome.receivedCount, progressShown);
         // A message too short to carry a data byte (a channel message, say) is not one.
         if (link.inMessage.size() >= wire::kByteMessageLength &&
             belongsToBank(numbering, link.inMessage, outcome.receivedCount)) {
+            arrivals.push_back(link.now());
             // Each byte goes to the operating system at once, so that Ctrl-C, which
             // ends the process without warning, never loses a byte received.
             if (writeFileByte(file.fd, decodeByte(link.inMessage))) {
@@ -151,9 +153,53 @@ void receiveBank(Link& link, Console& console, const Destination& file, Numberin
 
 bool droppedAny(Link& link) { return link.midi.dropped && link.midi.dropped(); }
 
+// How far the handheld's pace may stray during a hold-up from its median, and how many
+// more messages than it seemed the MIDI system may have kept.
+constexpr double kPaceJitter = 0.05;
+constexpr double kBacklogMargin = 4;
+
+// The handheld's pace: the median time per message over spans of some messages, which
+// a hold-up, or messages handed over in bursts, barely move.
+Clock::duration streamPace(const std::vector<Clock::time_point>& arrivals) {
+    constexpr std::size_t kSpan = 8;
+    std::vector<Clock::duration> spans;
+    for (std::size_t i = kSpan; i < arrivals.size(); i += kSpan) spans.push_back((arrivals[i] - arrivals[i - kSpan]) / kSpan);
+    if (spans.empty()) return wire::kBytePacketLength * wire::kByteTime;
+    std::nth_element(spans.begin(), spans.begin() + static_cast<std::ptrdiff_t>(spans.size() / 2), spans.end());
+    return spans[spans.size() / 2];
+}
+
+// What the MIDI system kept through a hold-up and handed over after it, in messages: how
+// far those after the hold-up's gap ran ahead of the pace.
+double backlogAfter(const std::vector<Clock::time_point>& arrivals, const HoldUp& h, Clock::duration pace) {
+    constexpr std::size_t kLooked = 1024;  // more than any MIDI system keeps
+    std::size_t gapEnd = 0;
+    Clock::duration longest{};
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+        const Clock::duration gap = arrivals[i] - arrivals[i - 1];
+        if (arrivals[i - 1] < h.noticed && arrivals[i] > h.since && gap > longest) longest = gap, gapEnd = i;
+    }
+    double ahead = 0;
+    for (std::size_t k = 0; gapEnd != 0 && gapEnd + k < arrivals.size() && k < kLooked; ++k) {
+        const double paced = std::chrono::duration<double>(arrivals[gapEnd + k] - arrivals[gapEnd]) /
+                             std::chrono::duration<double>(pace);
+        ahead = std::max(ahead, static_cast<double>(k) - paced);
+    }
+    return ahead;
+}
+
+// Whether a hold-up may have lost messages that no hole shows: the end of the bank when
+// nothing came after it, its start when it came before the bank's first message, or a
+// whole turn of the numbering.
+bool mayHideLoss(const std::vector<Clock::time_point>& arrivals, const HoldUp& h) {
+    if (!h.followed || arrivals.empty() || arrivals.front() > h.since) return true;
+    const Clock::duration pace = streamPace(arrivals);
+    return pace.count() <= 0 || couldHideLoss(holdUpCost(h.length, pace, backlogAfter(arrivals, h, pace)));
+}
+
 // Closes the file and, when nothing says the bank may not be whole, puts it in the
 // named file's place.
-void settle(Link& link, Destination& file, ReceiveOutcome& outcome) {
+void settle(Link& link, Destination& file, const std::vector<Clock::time_point>& arrivals, ReceiveOutcome& outcome) {
     std::vector<std::string>& reasons = outcome.reasons;
     // On the disk before it takes the old bank's place: a crash must not leave less.
     if (reasons.empty() && file.staged() && !syncFile(file.fd)) reasons.push_back(fileFailure("write", file.writing));
@@ -164,12 +210,16 @@ void settle(Link& link, Destination& file, ReceiveOutcome& outcome) {
         reasons.push_back("the MIDI system dropped messages of the bank: the program could not take them in time "
                           "(was it stopped, or the computer busy or asleep?)");
     }
-    // A hold-up longer than the MIDI system keeps messages for is a sign too: it may have
-    // dropped some without a word (the ALSA sequencer does), or a whole turn of numbers.
-    if (link.heldUp.count() != 0) {
+    // A hold-up longer than the MIDI system keeps messages for is a sign too, when it may
+    // have cost messages that leave no gap.
+    Clock::duration heldUp{};
+    for (const HoldUp& h : link.holdUps) {
+        if (h.length > heldUp && mayHideLoss(arrivals, h)) heldUp = h.length;
+    }
+    if (heldUp.count() != 0) {
         std::ostringstream said;
         said << "the program was held up for " << std::fixed << std::setprecision(1)
-             << std::chrono::duration<double>(link.heldUp).count()
+             << std::chrono::duration<double>(heldUp).count()
              << " s while the bank came in (stopped, or the computer asleep): messages may be lost";
         reasons.push_back(said.str());
     }
@@ -181,6 +231,19 @@ void settle(Link& link, Destination& file, ReceiveOutcome& outcome) {
 }
 
 }  // namespace
+
+HoldUpCost holdUpCost(Clock::duration held, Clock::duration pace, double backlog) {
+    const std::chrono::duration<double> perMessage = pace;
+    const double sentLeast = std::chrono::duration<double>(held) / perMessage;
+    const double sentMost = std::chrono::duration<double>(held + HoldUpWatch::kPeriod) / perMessage;
+    return {sentLeast * (1 - kPaceJitter) - backlog - kBacklogMargin, sentMost * (1 + kPaceJitter) - backlog};
+}
+
+bool couldHideLoss(const HoldUpCost& cost) {
+    const double turn = wire::kNumberMask + 1;
+    const double lastTurn = std::floor(cost.most / turn) * turn;
+    return lastTurn >= turn && lastTurn >= cost.least;
+}
 
 ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
     ReceiveOutcome outcome;
@@ -202,16 +265,17 @@ ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
     forgetHoldUps(link);
 
     Numbering numbering;
+    std::vector<Clock::time_point> arrivals;
     try {
         requestBank(link, console);
-        receiveBank(link, console, file, numbering, outcome);
+        receiveBank(link, console, file, numbering, arrivals, outcome);
     } catch (const MidiFailure& failure) {
         outcome.midiFailure = failure.what();
         outcome.holes = numbering.holes;
         return outcome;
     }
     outcome.holes = numbering.holes;
-    settle(link, file, outcome);
+    settle(link, file, arrivals, outcome);
     if (!outcome.placed) {
         writeLine(console, "");
         writeLine(console, "error");

@@ -32,4 +32,15 @@ struct ReceiveOutcome {
     std::string midiFailure;
 };
 
+// What a hold-up while the bank streamed may have cost, in messages: what the handheld sent
+// meanwhile at its pace (none, if it froze with the program), less what the MIDI system
+// kept and handed over after it (`backlog`).
+struct HoldUpCost {
+    double least, most;
+};
+HoldUpCost holdUpCost(Clock::duration held, Clock::duration pace, double backlog);
+// Whether that range holds a whole positive turn of the numbering: a loss of that many
+// leaves no gap. Any other loss shows as a hole.
+bool couldHideLoss(const HoldUpCost& cost);
+
 ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName);
