@@ -79,6 +79,9 @@ struct SimulatedRun {
     std::ostringstream out;
     std::istringstream in{"\n"};
     Console console{&in, &out, &out};
+    struct : Progress {
+        void moved(std::uint32_t, std::uint32_t) override {}
+    } progress;
     Bytes image = Bytes(kImageSize);
     explicit SimulatedRun(HandheldConfig config = {}) : handheld(std::move(config)) {
         bindHandheld(link.midi, handheld);
@@ -92,7 +95,7 @@ void BM_uploadBank25_256KiB(benchmark::State& state) {
         state.PauseTiming();
         SimulatedRun run;
         state.ResumeTiming();
-        uploadBank25(run.link, run.console, run.view());
+        uploadBank25(run.link, run.view(), run.progress);
     }
 }
 
@@ -101,7 +104,7 @@ void BM_multiboot_256KiB(benchmark::State& state) {
         state.PauseTiming();
         SimulatedRun run;
         state.ResumeTiming();
-        uploadGbaMultiboot(run.link, run.console, run.view());
+        uploadGbaMultiboot(run.link, run.view(), run.progress);
         if (!run.handheld.gba().accepted()) state.SkipWithError("the console rejected the image");
     }
 }
@@ -121,7 +124,7 @@ void BM_receive_32KiB(benchmark::State& state) {
         SimulatedRun run(config);
         run.link.bankEndPolls = 1000;
         state.ResumeTiming();
-        receiveFile(run.link, run.console, name);
+        receiveFile(run.link, name, run.progress);
     }
     ::unlink(name);
 }

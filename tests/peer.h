@@ -11,13 +11,21 @@
 
 #include "link/link.h"
 #include "platform/console.h"
+#include "transfer/progress.h"
 
 struct OutOfInput {};
+
+// What a transfer told of its progress: how many times it moved on by a kibibyte.
+struct CountedProgress : Progress {
+    std::size_t kibibytes = 0;
+    void moved(std::uint32_t, std::uint32_t) override { ++kibibytes; }
+};
 
 struct Scripted {
     Link link;
     std::ostringstream out, err;
     Console console{nullptr, &out, &err};
+    CountedProgress progress;
     std::vector<Bytes> sent;
     std::deque<Bytes> queued;
     bool echo = false;

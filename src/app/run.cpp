@@ -85,11 +85,53 @@ void reportReceive(Console& console, const ReceiveOutcome& r) {
     }
 }
 
+// A receive's lines as it goes: whether the handheld is ready, and each kibibyte saved,
+// overwritten by the next.
+class ReceiveLines : public Progress {
+public:
+    explicit ReceiveLines(Console& console) : console_(console) {}
+    void moved(std::uint32_t done, std::uint32_t) override {
+        *console_.out << (done / 1024) << "k saved ";
+        console_.out->flush();
+        *console_.out << '\r';
+    }
+    void reached(Stage stage) override {
+        if (stage == Stage::HandheldReady) {
+            writeLine(console_, "Ready to receive data.");
+            writeLine(console_, "");
+        } else {
+            writeLine(console_, "");
+            writeLine(console_, "error");
+        }
+    }
+    // Said before anything arrives: Ctrl-C, which the program does not catch, then still
+    // leaves a pointer to the bytes.
+    void receivingInto(const std::string& writing, const std::string& name) override {
+        writeDiagnostic(console_, "receiving into " + writing + ", which becomes " + name +
+                                      " once the whole bank has arrived");
+    }
+
+private:
+    Console& console_;
+};
+
 // A receive cut short by the MIDI system ends as every branch does then, and the byte
 // count still comes last.
 int receive(Link& link, Console& console, const Request& r) {
     const KeptAwake awake(link, std::string("receiving a bank into ") + (fileArgument(r) ? fileArgument(r) : "a file"));
-    const ReceiveOutcome outcome = receiveFile(link, console, fileArgument(r));
+    ReceiveLines lines(console);
+    const ReceiveOutcome outcome = receiveFile(link, fileArgument(r), lines);
+    if (!outcome.requested) {
+        writeLine(console, "Please enter a file name.");
+        *console.out << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
+                        "trackpod 2.5 files.";
+    } else if (outcome.midiFailure.empty() && !outcome.placed) {
+        writeLine(console, "");
+        writeLine(console, "error");
+    } else if (outcome.midiFailure.empty()) {
+        *console.out << (outcome.receivedCount / 1024) << "k saved... done.";
+        writeLine(console, "");
+    }
     if (outcome.midiFailure.empty()) return reportReceive(console, outcome), 0;
     writeLine(console, "");
     reportMidiFailure(console, outcome.midiFailure);

@@ -61,6 +61,72 @@ void tellLength(Console& console, std::uint32_t bytes, std::chrono::milliseconds
     }
 }
 
+// An upload's progress line, overwritten by the next: "k of n sent".
+class UploadLine : public Progress {
+public:
+    explicit UploadLine(Console& console) : console_(console) {}
+    void moved(std::uint32_t done, std::uint32_t total) override {
+        *console_.out << (done >> 10) << "k of " << (total >> 10) << "k sent";
+        console_.out->flush();
+        *console_.out << '\r';
+    }
+
+private:
+    Console& console_;
+};
+
+// A multiboot's lines: "\n\n\r" and a line begun with "\r" put the cursor back at the
+// line's start on consoles whose line feed only moves down, where the progress is drawn.
+class MultibootLines : public Progress {
+public:
+    explicit MultibootLines(Console& console) : console_(console) {}
+    void moved(std::uint32_t done, std::uint32_t total) override {
+        *console_.out << '\r' << (done >> 10) << "k of " << (total >> 10) << "k sent";
+        console_.out->flush();
+    }
+    void reached(Stage) override {
+        *console_.out << "Connection OK, logo should re-appear now.\n\n\r"
+                      << "Sending ROM (press ctrl-c to cancel):\n\n\r";
+        console_.out->flush();
+    }
+
+private:
+    Console& console_;
+};
+
+// Once the user has done what the lines before said, the bytes; the last line of progress
+// kept. A paced upload's stays open for what the kind says next.
+void uploadAfterEnter(Link& link, Console& console, ImageView view, bool paced) {
+    waitForEnter(console);
+    UploadLine line(console);
+    paced ? uploadPaced(link, view, line) : uploadBank25(link, view, line);
+    const std::uint32_t k = view.size >> 10;
+    *console.out << k << "k of " << k << "k sent";
+    if (paced) {
+        *console.out << "... done.";
+    } else {
+        writeLine(console, "");
+        writeLine(console, "done");
+    }
+}
+
+void bootGba(Link& link, Console& console, ImageView view) {
+    *console.out << "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r";
+    console.out->flush();
+    MultibootLines lines(console);
+    if (!uploadGbaMultiboot(link, view, lines)) {
+        // The console never confirmed the image: do not tell the user it worked.
+        writeLine(console, "");
+        writeLine(console, "error");
+        return;
+    }
+    *console.out << "\nTransfer complete.\n\n\r"
+                 << "The trackpod logo should appear now.\n\n\r";
+    writeLine(console, "Keep B pressed and press START + SELECT to install the update.");
+    writeLine(console, "After a successful update, trackpod will re-start.");
+    writeLine(console, "");
+}
+
 }  // namespace
 
 void sendFile(Link& link, Console& console, const char* fileName) {
@@ -90,23 +156,27 @@ void sendFile(Link& link, Console& console, const char* fileName) {
             announce(console, "Loaded Game Boy ROM: " + name,
                      {"In the trackpod boot screen,", "press SELECT + START or A or B,", "then press enter here."});
             tellLength(console, view.size, uploadTime(view.size, true), awake);
-            uploadPaced(link, console, view);
+            uploadAfterEnter(link, console, view, true);
             break;
         case FileKind::GbaRom:
             announce(console, "Loaded GBA ROM: " + name, {});
             tellLength(console, wire::multiboot::kImageSize, multibootTime(), awake);
-            uploadGbaMultiboot(link, console, view);
+            bootGba(link, console, view);
             break;
         case FileKind::Bank25:
             announce(console, "Loaded trackpod 2.5 bank: " + name, {});
             tellLength(console, view.size, uploadTime(view.size, false), awake);
-            uploadBank25(link, console, view);
+            for (const char* line : {"In trackpod, select the bank to overwrite,", "move the cursor to the very right and",
+                                     "press A+B+DOWN so that a status bar appears on the bottom.", "Then press enter here."}) {
+                writeLine(console, line);
+            }
+            uploadAfterEnter(link, console, view, false);
             break;
         case FileKind::Bank16:
             announce(console, "Loaded trackpod 1.6 bank: " + name,
                      {"In trackpod, select the bank to overwrite,", "press A+B+DOWN,", "Then press enter here."});
             tellLength(console, view.size, uploadTime(view.size, true), awake);
-            uploadPaced(link, console, view);
+            uploadAfterEnter(link, console, view, true);
             writeLine(console, "");
             writeLine(console, "In trackpod, press SELECT to save the received bank.");
             break;
@@ -115,7 +185,7 @@ void sendFile(Link& link, Console& console, const char* fileName) {
             writeLine(console, "Loaded file: " + name);
             writeLine(console, "Press enter to send.");
             tellLength(console, view.size, uploadTime(view.size, true), awake);
-            uploadPaced(link, console, view);
+            uploadAfterEnter(link, console, view, true);
             break;
     }
 }

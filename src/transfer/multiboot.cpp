@@ -33,11 +33,6 @@ std::uint32_t wordAt(ImageView image, std::uint32_t offset) {
            (byteAt(image, offset + 3) << 24);
 }
 
-void writeProgressLine(Console& console, const std::string& text) {
-    *console.out << '\r' << text;
-    console.out->flush();
-}
-
 // What the handshake settles: the body's encryption seed and the value folded into the
 // checksum last.
 struct Session {
@@ -45,18 +40,12 @@ struct Session {
 };
 
 // Waits for the console, sends the header in the clear and agrees on the keys.
-Session connect(Link& link, Console& console, ImageView image) {
-    // "\n\n\r": the carriage return puts the cursor back at the line's start on
-    // consoles whose line feed only moves down, where the progress lines are drawn.
-    *console.out << "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r";
-    console.out->flush();
+Session connect(Link& link, ImageView image, Progress& progress) {
     do {
         pause(link, kWaitPauseMs);
     } while (exchangeWord(link, kWaitCommand) != kWaitAnswer);
     exchangeWord(link, kWaitCommand);
-    *console.out << "Connection OK, logo should re-appear now.\n\n\r"
-                 << "Sending ROM (press ctrl-c to cancel):\n\n\r";
-    console.out->flush();
+    progress.reached(Stage::ConsoleTakesImage);
 
     exchangeWord(link, kHeaderCommand);
     for (std::uint32_t k = 0; k < kHeaderSize / 2; ++k) {
@@ -73,7 +62,7 @@ Session connect(Link& link, Console& console, ImageView image) {
 }
 
 // Sends the body encrypted, four words a block, with progress; returns its checksum.
-std::uint32_t sendBody(Link& link, Console& console, ImageView image, Session session) {
+std::uint32_t sendBody(Link& link, ImageView image, Session session, Progress& progress) {
     std::uint32_t wordsSinceProgress = 0, kilobytesReported = 0;
     std::uint32_t crc = kCrcStart, seed = session.seed;
     std::uint32_t block[4] = {0, 0, 0, 0};
@@ -81,7 +70,7 @@ std::uint32_t sendBody(Link& link, Console& console, ImageView image, Session se
         if (++wordsSinceProgress == 256) {
             wordsSinceProgress = 0;
             ++kilobytesReported;
-            writeProgressLine(console, std::to_string(kilobytesReported) + "k of 256k sent");
+            progress.moved(kilobytesReported * 1024, kImageSize);
         }
         const std::uint32_t w = wordAt(image, offset);
         crc = multibootCrcStep(crc, w);
@@ -90,7 +79,7 @@ std::uint32_t sendBody(Link& link, Console& console, ImageView image, Session se
         block[slot] = encryptMultibootWord(w, seed, offset);
         if (slot == 3) sendBlock(link, block[0], block[1], block[2], block[3]);
     }
-    writeProgressLine(console, "256k of 256k sent");
+    progress.moved(kImageSize, kImageSize);
     return multibootCrcStep(crc, session.finalValue);
 }
 
@@ -119,18 +108,7 @@ std::chrono::milliseconds multibootTime() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(wire);
 }
 
-void uploadGbaMultiboot(Link& link, Console& console, ImageView image) {
-    const Session session = connect(link, console, image);
-    const std::uint32_t crc = sendBody(link, console, image, session);
-    if (!finish(link, crc)) {
-        // The console never confirmed the image: do not tell the user it worked.
-        writeLine(console, "");
-        writeLine(console, "error");
-        return;
-    }
-    *console.out << "\nTransfer complete.\n\n\r"
-                 << "The trackpod logo should appear now.\n\n\r";
-    writeLine(console, "Keep B pressed and press START + SELECT to install the update.");
-    writeLine(console, "After a successful update, trackpod will re-start.");
-    writeLine(console, "");
+bool uploadGbaMultiboot(Link& link, ImageView image, Progress& progress) {
+    const Session session = connect(link, image, progress);
+    return finish(link, sendBody(link, image, session, progress));
 }

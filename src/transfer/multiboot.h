@@ -5,8 +5,8 @@
 #include <chrono>
 
 #include "link/link.h"
-#include "platform/console.h"
 #include "transfer/image.h"
+#include "transfer/progress.h"
 
 // One step of the 16-bit multiboot checksum over a word.
 std::uint32_t multibootCrcStep(std::uint32_t crc, std::uint32_t word);
@@ -34,5 +34,6 @@ inline std::uint32_t multibootHandshake(std::uint8_t clientByte) {
 // words and the handshake's, each a word packet and its answer, and the body's blocks.
 std::chrono::milliseconds multibootTime();
 
-// Sends the image as the console's whole 256 KiB, zero past its end.
-void uploadGbaMultiboot(Link& link, Console& console, ImageView image);
+// Sends the image as the console's whole 256 KiB, zero past its end, once the console
+// waits for it. Whether the console said that it had the whole image.
+bool uploadGbaMultiboot(Link& link, ImageView image, Progress& progress);

@@ -33,7 +33,7 @@ std::string fileFailure(const char* what, const std::string& name) {
 }
 
 // Opens the destination, or gives the reason why it cannot be written.
-bool openDestination(Console& console, const char* fileName, Destination& d, ReceiveOutcome& outcome) {
+bool openDestination(const char* fileName, Destination& d, ReceiveOutcome& outcome, Progress& progress) {
     if (fileName == nullptr || *fileName == '\0') {
         outcome.reasons.push_back("-receive needs the name of the file to write");
         return false;
@@ -53,10 +53,7 @@ bool openDestination(Console& console, const char* fileName, Destination& d, Rec
     }
     // Said before anything arrives: Ctrl-C, which the program does not catch, then still
     // leaves a pointer to the bytes.
-    if (d.staged()) {
-        writeDiagnostic(console, "receiving into " + d.writing + ", which becomes " + d.name +
-                                     " once the whole bank has arrived");
-    }
+    if (d.staged()) progress.receivingInto(d.writing, d.name);
     return true;
 }
 
@@ -95,33 +92,26 @@ bool belongsToBank(Numbering& n, const Bytes& m, std::int32_t receivedCount) {
     return true;
 }
 
-// Asks for the bank and says whether the handheld is ready; the bank is taken either way.
-void requestBank(Link& link, Console& console) {
+// Asks for the bank and tells whether the handheld is ready; the bank is taken either way.
+void requestBank(Link& link, ReceiveOutcome& outcome, Progress& progress) {
     pause(link, kCommandPauseMs);
     sendCommand(link, Command::BeginReceive);
     waitForFirstMessage(link);
-    if (answerStatus(link.inMessage) == wire::kStatusReady) {
-        writeLine(console, "Ready to receive data.");
-        writeLine(console, "");
-    } else {
-        writeLine(console, "");
-        writeLine(console, "error");
-    }
+    outcome.ready = answerStatus(link.inMessage) == wire::kStatusReady;
+    progress.reached(outcome.ready ? Stage::HandheldReady : Stage::HandheldNotReady);
     link.inMessage.clear();
 }
 
 // Polls until a message is in link.inMessage, showing progress, or until the handheld has
 // been silent long enough to have ended the bank: then false.
-bool awaitMessage(Link& link, Console& console, std::int32_t receivedCount, bool& progressShown) {
+bool awaitMessage(Link& link, std::int32_t receivedCount, bool& progressShown, Progress& progress) {
     std::uint32_t idleCountdown = link.bankEndPolls;
     do {
         if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
         // Until the first byte, the handheld owes the bank; then silence ends it.
         pollMessage(link, receivedCount == 0);
         if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
-            *console.out << (receivedCount / 1024) << "k saved ";
-            console.out->flush();
-            *console.out << '\r';
+            progress.moved(static_cast<std::uint32_t>(receivedCount), 0);
             progressShown = true;
         }
     } while (idleCountdown != 0 && link.inMessage.empty());
@@ -129,11 +119,11 @@ bool awaitMessage(Link& link, Console& console, std::int32_t receivedCount, bool
 }
 
 // Saves the bank's bytes until silence ends it or one cannot be written.
-void receiveBank(Link& link, Console& console, const Destination& file, Numbering& numbering,
-                 std::vector<Clock::time_point>& arrivals, ReceiveOutcome& outcome) {
+void receiveBank(Link& link, const Destination& file, Numbering& numbering, std::vector<Clock::time_point>& arrivals,
+                 ReceiveOutcome& outcome, Progress& progress) {
     bool progressShown = false, more = true;
     while (more && outcome.reasons.empty()) {
-        more = awaitMessage(link, console, outcome.receivedCount, progressShown);
+        more = awaitMessage(link, outcome.receivedCount, progressShown, progress);
         // A message too short to carry a data byte (a channel message, say) is not one.
         if (link.inMessage.size() >= wire::kByteMessageLength &&
             belongsToBank(numbering, link.inMessage, outcome.receivedCount)) {
@@ -245,16 +235,11 @@ bool couldHideLoss(const HoldUpCost& cost) {
     return lastTurn >= turn && lastTurn >= cost.least;
 }
 
-ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
+ReceiveOutcome receiveFile(Link& link, const char* fileName, Progress& progress) {
     ReceiveOutcome outcome;
     link.inMessage.clear();
     Destination file;
-    if (!openDestination(console, fileName, file, outcome)) {
-        writeLine(console, "Please enter a file name.");
-        *console.out << "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and "
-                        "trackpod 2.5 files.";
-        return outcome;
-    }
+    if (!openDestination(fileName, file, outcome, progress)) return outcome;
     outcome.requested = true;
     outcome.name = file.name;
     outcome.writing = file.writing;
@@ -267,8 +252,8 @@ ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
     Numbering numbering;
     std::vector<Clock::time_point> arrivals;
     try {
-        requestBank(link, console);
-        receiveBank(link, console, file, numbering, arrivals, outcome);
+        requestBank(link, outcome, progress);
+        receiveBank(link, file, numbering, arrivals, outcome, progress);
     } catch (const MidiFailure& failure) {
         outcome.midiFailure = failure.what();
         outcome.holes = numbering.holes;
@@ -276,12 +261,5 @@ ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName) {
     }
     outcome.holes = numbering.holes;
     settle(link, file, arrivals, outcome);
-    if (!outcome.placed) {
-        writeLine(console, "");
-        writeLine(console, "error");
-        return outcome;
-    }
-    *console.out << (outcome.receivedCount / 1024) << "k saved... done.";
-    writeLine(console, "");
     return outcome;
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/link.h"
-#include "platform/console.h"
+#include "transfer/progress.h"
 
 // Messages of the bank left out before a message whose number is not the next one.
 struct Hole {
@@ -16,8 +16,9 @@ struct Hole {
 
 // How a receive ended, for the run flow to tell.
 struct ReceiveOutcome {
-    // Whether the bank was asked for: not when there was no file to write.
-    bool requested = false;
+    // Whether the bank was asked for: not when there was no file to write; whether the
+    // handheld answered that it was ready.
+    bool requested = false, ready = false;
     // Whether the whole bank is in the file named.
     bool placed = false;
     // The file named, and the one the bytes went to (NAME.part, or NAME itself where it
@@ -43,4 +44,4 @@ HoldUpCost holdUpCost(Clock::duration held, Clock::duration pace, double backlog
 // leaves no gap. Any other loss shows as a hole.
 bool couldHideLoss(const HoldUpCost& cost);
 
-ReceiveOutcome receiveFile(Link& link, Console& console, const char* fileName);
+ReceiveOutcome receiveFile(Link& link, const char* fileName, Progress& progress);
