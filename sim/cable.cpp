@@ -10,7 +10,7 @@ namespace {
 
 // The byte that a change hits: the first data byte, or the last before the F7 of a
 // message too short to have one.
-std::size_t changedAt(const Message& m) { return m.size() > kDataAt + 1 ? kDataAt : m.size() - 2; }
+std::size_t changedAt(const Bytes& m) { return m.size() > kDataAt + 1 ? kDataAt : m.size() - 2; }
 
 }  // namespace
 
@@ -21,7 +21,7 @@ bool Cable::losesNextByte() {
     return twoOfSix || turn;
 }
 
-void Cable::receive(const Message& message) {
+void Cable::receive(const Bytes& message) {
     ++messages_;
     // An interface senses for itself, whatever the cable carries.
     if (config_.sensingEvery != 0 && messages_ % config_.sensingEvery == 0) {
@@ -33,9 +33,9 @@ void Cable::receive(const Message& message) {
         bytes_ += message.size();
         return;
     }
-    Message in = message;
+    Bytes in = message;
     if (config_.changeEvery != 0 && messages_ % config_.changeEvery == 0 && in.size() >= 3) in[changedAt(in)] ^= 1;
-    Message out;
+    Bytes out;
     for (const std::uint8_t byte : in) {
         if (!losesNextByte()) out.push_back(byte);
     }
@@ -55,7 +55,7 @@ bool Cable::take(Outgoing& message) {
     return true;
 }
 
-bool Cable::take(Message& message) {
+bool Cable::take(Bytes& message) {
     Outgoing next;
     message.clear();
     if (!take(next)) return false;

@@ -22,9 +22,9 @@ class Cable {
 public:
     explicit Cable(CableConfig config = {}) : config_(config) {}
 
-    void receive(const Message& message);
+    void receive(const Bytes& message);
     bool take(Outgoing& message);
-    bool take(Message& message);
+    bool take(Bytes& message);
     // A cable takes no data packet; the simulator's summary asks.
     unsigned dataPackets() const { return 0; }
     std::string summary() const;

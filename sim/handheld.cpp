@@ -18,19 +18,19 @@ constexpr std::uint8_t kBlockAckSubId = 0x03;
 // Another maker's System Exclusive.
 constexpr std::uint8_t kOtherMaker = kNonCommercial;
 
-bool isCommand(const Message& m) {
+bool isCommand(const Bytes& m) {
     return m.size() == kCommandLength && m[0] == kSysEx && m[1] == kNonRealTime &&
            m[2] == kHandheldDevice && m[3] == kFileDump && m[6] == kTag[0] && m[7] == kTag[1] &&
            m[8] == kTag[2] && m.back() == kEnd;
 }
 
-bool isDataPacket(const Message& m) {
+bool isDataPacket(const Bytes& m) {
     return m.size() >= kBytePacketLength && m[0] == kSysEx && m[1] == kNonRealTime &&
            m[3] == kFileDump && m[4] == kDataPacket && m.back() == kEnd;
 }
 
 // Packs bytes into 7-bit groups: a flag byte with the high bits, then the low bits.
-void pack(Message& out, const std::vector<std::uint8_t>& data) {
+void pack(Bytes& out, const std::vector<std::uint8_t>& data) {
     for (std::size_t start = 0; start < data.size(); start += kGroupBytes) {
         const std::size_t n = std::min<std::size_t>(kGroupBytes, data.size() - start);
         std::uint8_t flag = 0;
@@ -42,8 +42,8 @@ void pack(Message& out, const std::vector<std::uint8_t>& data) {
     }
 }
 
-Message dataMessage(std::uint8_t number, const std::vector<std::uint8_t>& data) {
-    Message m = {kSysEx, kNonRealTime, kDataDevice, kFileDump, kDataPacket, number, 0};
+Bytes dataMessage(std::uint8_t number, const std::vector<std::uint8_t>& data) {
+    Bytes m = {kSysEx, kNonRealTime, kDataDevice, kFileDump, kDataPacket, number, 0};
     pack(m, data);
     m[kCountAt] = static_cast<std::uint8_t>(m.size() - kDataAt - 1);
     m.push_back(kChecksum);
@@ -51,7 +51,7 @@ Message dataMessage(std::uint8_t number, const std::vector<std::uint8_t>& data) 
     return m;
 }
 
-Message statusMessage(int status) {
+Bytes statusMessage(int status) {
     return {kSysEx, kNonRealTime, kHandheldDevice, kFileDump, kStatusSubId, 0x00, 0x00,
             static_cast<std::uint8_t>(status), 0x00, kEnd};
 }
@@ -62,7 +62,7 @@ std::size_t minimumAnswer(std::size_t payload) {
 
 }  // namespace
 
-std::vector<std::uint8_t> unpackPayload(const Message& packet) {
+std::vector<std::uint8_t> unpackPayload(const Bytes& packet) {
     std::vector<std::uint8_t> data;
     if (packet.size() < 10) return data;
     const std::size_t end = packet.size() - 2;  // checksum byte, then 0xF7
@@ -77,11 +77,11 @@ std::vector<std::uint8_t> unpackPayload(const Message& packet) {
     return data;
 }
 
-Message byteMessage(std::uint8_t number, std::uint8_t value) {
+Bytes byteMessage(std::uint8_t number, std::uint8_t value) {
     return dataMessage(number, {value});
 }
 
-Message strayMessage(const std::string& kind) {
+Bytes strayMessage(const std::string& kind) {
     if (kind == "channel") return {0x90, 0x3C, 0x40};
     if (kind == "short") return {kSysEx, kNonRealTime, kEnd};
     if (kind == "sysex") return {kSysEx, kOtherMaker, 0x00, 0x01, 0x02, 0x7F, 0x01, 0x02, 0x03, 0x04, kEnd};
@@ -93,7 +93,7 @@ Message strayMessage(const std::string& kind) {
     throw std::invalid_argument("unknown stray kind: " + kind);
 }
 
-std::string hexLine(const Message& m) {
+std::string hexLine(const Bytes& m) {
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
     for (std::size_t i = 0; i < m.size(); ++i) {
@@ -113,7 +113,7 @@ bool Handheld::take(Outgoing& message) {
     return true;
 }
 
-bool Handheld::take(Message& message) {
+bool Handheld::take(Bytes& message) {
     if (outbox_.empty()) {
         message.clear();
         return false;
@@ -123,7 +123,7 @@ bool Handheld::take(Message& message) {
     return true;
 }
 
-void Handheld::receive(const Message& message) {
+void Handheld::receive(const Bytes& message) {
     ++messagesReceived_;
     if (isCommand(message)) {
         ++commands_;
@@ -133,7 +133,7 @@ void Handheld::receive(const Message& message) {
     }
 }
 
-void Handheld::answerCommand(const Message& m) {
+void Handheld::answerCommand(const Bytes& m) {
     const bool request = m[kKindAt] == kDumpRequest;
     const std::uint8_t letter = m[kLetterAt];
     const bool midi = letter == kLetterMidi || letter == kLetterMidiPermanent;
@@ -150,7 +150,7 @@ void Handheld::answerCommand(const Message& m) {
     if (midi && request) status = kStatusReady;
     if (status < 0 || config_.silent) return;
 
-    for (const Message& stray : config_.strayBeforeAnswer) emit(stray);
+    for (const Bytes& stray : config_.strayBeforeAnswer) emit(stray);
     emit(statusMessage(config_.commandStatus.value_or(status)));
     if (letter != kLetterBegin) return;
     for (std::size_t i = 0; i < config_.bank.size(); ++i) {
@@ -165,12 +165,12 @@ void Handheld::answerCommand(const Message& m) {
     }
 }
 
-void Handheld::answerData(const Message& m) {
+void Handheld::answerData(const Bytes& m) {
     ++dataPackets_;
     if (dataPackets_ > config_.answerPackets) return;
     const std::uint8_t number = m[kNumberAt];
     const std::vector<std::uint8_t> payload = unpackPayload(m);
-    Message answer;
+    Bytes answer;
     if (payload.size() == 1) {
         uploaded_.push_back(payload[0]);
         answer = byteMessage(number, payload[0]);
@@ -206,7 +206,7 @@ void Handheld::answerData(const Message& m) {
     const std::uint8_t otherNumber = static_cast<std::uint8_t>((number + 64) & kNumberMask);
     switch (fault) {
         case Fault::WrongNumber: {
-            Message wrong = answer;
+            Bytes wrong = answer;
             wrong[kNumberAt] = otherNumber;
             emit(wrong);
             break;
@@ -215,7 +215,7 @@ void Handheld::answerData(const Message& m) {
             if (!lastAnswer_.empty()) emit(lastAnswer_);
             break;
         case Fault::Short:
-            emit(Message(answer.begin(), answer.begin() + minimumAnswer(payload.size()) - 1));
+            emit(Bytes(answer.begin(), answer.begin() + minimumAnswer(payload.size()) - 1));
             break;
         case Fault::Channel: emit(strayMessage("channel")); break;
         case Fault::UnrelatedSysEx:

@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "gba.h"
-
-using Message = std::vector<std::uint8_t>;
+#include "link/seam.h"
 
 enum class Fault {
     None,
@@ -29,9 +28,9 @@ struct HandheldConfig {
     // Status byte answered to mode switches and to BeginReceive instead of the right one.
     std::optional<int> commandStatus;
     bool silent = false;                // never answer commands
-    std::vector<Message> strayBeforeAnswer;  // sent ahead of a command's answer
-    Message bank;                       // streamed one byte per message on BeginReceive
-    std::vector<std::pair<std::size_t, Message>> bankStrays;  // message before bank byte i
+    std::vector<Bytes> strayBeforeAnswer;  // sent ahead of a command's answer
+    Bytes bank;                       // streamed one byte per message on BeginReceive
+    std::vector<std::pair<std::size_t, Bytes>> bankStrays;  // message before bank byte i
     // Messages of the bank left out, as a MIDI system that falls behind drops them:
     // N after byte K, their numbers used up.
     std::vector<std::pair<std::size_t, std::size_t>> bankHoles;
@@ -46,7 +45,7 @@ struct HandheldConfig {
 };
 
 struct Outgoing {
-    Message bytes;
+    Bytes bytes;
     bool streamed = false;  // part of a bank stream: a real cable paces these
     std::chrono::microseconds hold{0};  // what the far end takes before it leaves
 };
@@ -56,12 +55,12 @@ public:
     explicit Handheld(HandheldConfig config = {});
 
     // A message from the program.
-    void receive(const Message& message);
+    void receive(const Bytes& message);
     // The next message for the program, if any.
-    bool take(Message& message);
+    bool take(Bytes& message);
     bool take(Outgoing& message);
     // Puts a message in the program's way, as if it had been sent earlier.
-    void queue(const Message& message) { outbox_.push_back({message, false}); }
+    void queue(const Bytes& message) { outbox_.push_back({message, false}); }
 
     // What the last upload delivered: its bytes, or for a multiboot the console's image.
     const std::vector<std::uint8_t>& uploaded() const { return multiboot_ ? gba_.image() : uploaded_; }
@@ -73,9 +72,9 @@ public:
     std::string summary() const;
 
 private:
-    void answerCommand(const Message& m);
-    void answerData(const Message& m);
-    void emit(const Message& m, bool streamed = false) { outbox_.push_back({m, streamed}); }
+    void answerCommand(const Bytes& m);
+    void answerData(const Bytes& m);
+    void emit(const Bytes& m, bool streamed = false) { outbox_.push_back({m, streamed}); }
 
     HandheldConfig config_;
     std::deque<Outgoing> outbox_;
@@ -87,17 +86,17 @@ private:
     bool multiboot_ = false;               // the last upload went by words and blocks
     std::size_t bytesUploaded_ = 0;        // over every upload
     unsigned faultsInjected_ = 0;
-    Message lastAnswer_;
+    Bytes lastAnswer_;
     GbaModel gba_;
 };
 
 // A data packet's payload, unpacked from its 7-bit groups.
-std::vector<std::uint8_t> unpackPayload(const Message& packet);
+std::vector<std::uint8_t> unpackPayload(const Bytes& packet);
 // A one-byte data message as the handheld sends it, with packet number `number`.
-Message byteMessage(std::uint8_t number, std::uint8_t value);
+Bytes byteMessage(std::uint8_t number, std::uint8_t value);
 // A message that is not the handheld's: "channel" (a note-on), "short" (a SysEx message
 // too short to be anything), "sysex" (another maker's), "identity" (an interface's
 // identity reply).
-Message strayMessage(const std::string& kind);
+Bytes strayMessage(const std::string& kind);
 // A message in hex, "F0 7E ... F7".
-std::string hexLine(const Message& m);
+std::string hexLine(const Bytes& m);

@@ -35,7 +35,7 @@ void onSignal(int) { stopRequested = true; }
 struct Inbox {
     std::mutex mutex;
     std::condition_variable ready;
-    std::deque<Message> messages;
+    std::deque<Bytes> messages;
 };
 
 void onMessage(double, std::vector<unsigned char>* message, void* data) {
@@ -48,7 +48,7 @@ void onMessage(double, std::vector<unsigned char>* message, void* data) {
 }
 
 // Names are UTF-8 on every system; u8path makes them wide where Windows needs it.
-bool readFile(const std::string& name, Message& data) {
+bool readFile(const std::string& name, Bytes& data) {
     std::ifstream file(std::filesystem::u8path(name), std::ios::binary);
     if (!file) return false;
     data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -201,8 +201,8 @@ struct Served {
 
 // One message from the program: logged, handed to the far end, and its answers sent.
 template <typename FarEnd>
-void serve(const Message& message, FarEnd& farEnd, const Options& options, std::ofstream& log,
-           Served& served, const std::function<void(const Message&)>& send) {
+void serve(const Bytes& message, FarEnd& farEnd, const Options& options, std::ofstream& log,
+           Served& served, const std::function<void(const Bytes&)>& send) {
     if (log.is_open()) log << hexLine(message) << std::endl;
     const unsigned packetsBefore = farEnd.dataPackets();
     farEnd.receive(message);
@@ -255,7 +255,7 @@ int serveVirtualPorts(FarEnd& farEnd, const Options& options, std::ofstream& log
     std::cout << "trackpod-sim ready on " << RtMidi::getApiDisplayName(out->getCurrentApi()) << ": \""
               << toHandheld << "\" in, \"" << fromHandheld << "\" out" << std::endl;
     int status = 0;
-    Message message;
+    Bytes message;
     try {
         while (!stopRequested) {
             {
@@ -266,7 +266,7 @@ int serveVirtualPorts(FarEnd& farEnd, const Options& options, std::ofstream& log
                 message.swap(inbox.messages.front());
                 inbox.messages.pop_front();
             }
-            serve(message, farEnd, options, log, served, [&](const Message& m) { out->sendMessage(&m); });
+            serve(message, farEnd, options, log, served, [&](const Bytes& m) { out->sendMessage(&m); });
         }
     } catch (const RtMidiError& e) {
         std::cerr << "trackpod-sim: the MIDI system failed: " << e.getMessage() << "\n";
@@ -287,10 +287,10 @@ int serveRawMidi(FarEnd& farEnd, const Options& options, std::ofstream& log, Ser
         served.ready = true;
         std::cout << "trackpod-sim ready on " << options.rawDevice << (options.cablePace ? " at cable pace" : "")
                   << std::endl;
-        Message message;
+        Bytes message;
         while (!stopRequested) {
             if (cable.next(message, std::chrono::milliseconds(50))) {
-                serve(message, farEnd, options, log, served, [&](const Message& m) { cable.send(m); });
+                serve(message, farEnd, options, log, served, [&](const Bytes& m) { cable.send(m); });
             }
         }
     } catch (const std::runtime_error& e) {

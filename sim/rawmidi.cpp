@@ -19,8 +19,8 @@ RawMidi::RawMidi(const std::string&, bool cablePace) : cablePace_(cablePace) {
     throw std::runtime_error("raw MIDI devices exist on Linux only");
 }
 RawMidi::~RawMidi() = default;
-bool RawMidi::next(Message&, std::chrono::milliseconds) { return false; }
-void RawMidi::send(const Message&) {}
+bool RawMidi::next(Bytes&, std::chrono::milliseconds) { return false; }
+void RawMidi::send(const Bytes&) {}
 #else
 RawMidi::RawMidi(const std::string& device, bool cablePace) : cablePace_(cablePace) {
     fd_ = ::open(device.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -31,7 +31,7 @@ RawMidi::~RawMidi() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
+bool RawMidi::next(Bytes& message, std::chrono::milliseconds wait) {
     pollfd p{fd_, POLLIN, 0};
     const auto until = std::chrono::steady_clock::now() + wait;
     for (;;) {
@@ -70,7 +70,7 @@ bool RawMidi::next(Message& message, std::chrono::milliseconds wait) {
     }
 }
 
-void RawMidi::send(const Message& message) {
+void RawMidi::send(const Bytes& message) {
     std::size_t done = 0;
     // A cable carries bytes whether or not anyone listens: when nothing on the other
     // side reads for a second, the rest of the message is dropped, not waited for.

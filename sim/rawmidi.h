@@ -19,15 +19,15 @@ public:
 
     // The next complete System Exclusive message, waiting at most `wait`; other
     // bytes (channel and real-time messages, a message cut short) are dropped.
-    bool next(Message& message, std::chrono::milliseconds wait);
-    void send(const Message& message);
+    bool next(Bytes& message, std::chrono::milliseconds wait);
+    void send(const Bytes& message);
 
     // 31250 baud, 10 bits a byte.
 
 private:
     int fd_ = -1;
     bool cablePace_;
-    Message partial_;
+    Bytes partial_;
     bool inSysEx_ = false;
     std::chrono::steady_clock::time_point firstByte_;
 };

@@ -43,6 +43,7 @@ void waitForFirstMessage(Link& link) {
     } while (link.inMessage.empty());
 }
 
-int answerStatus(const Bytes& message) {
-    return message.size() > kStatusAt ? message[kStatusAt] : -1;
+std::optional<std::uint8_t> answerStatus(const Bytes& message) {
+    if (message.size() <= kStatusAt) return std::nullopt;
+    return message[kStatusAt];
 }

@@ -2,6 +2,8 @@
 // the handheld's mode or announce a transfer.
 #pragma once
 
+#include <optional>
+
 #include "link/link.h"
 
 enum class Command {
@@ -25,5 +27,5 @@ void sendCommand(Link& link, Command command, std::uint8_t delay = wire::kDefaul
 // Polls until a non-empty message is in inMessage.
 void waitForFirstMessage(Link& link);
 
-// Byte 7 of the first answer, or -1 when the message is too short to hold one.
-int answerStatus(const Bytes& message);
+// Byte 7 of the first answer, or nothing when the message is too short to hold one.
+std::optional<std::uint8_t> answerStatus(const Bytes& message);

@@ -118,14 +118,14 @@ void noteHoldUp(Link& link, Clock::time_point now) {
 
 // Tells once in a silence that the program waits, and returns the name of an opened port
 // that has gone away, or empty.
-std::string lookAround(Link& link, bool answerAwaited) {
+std::string checkWhileWaiting(Link& link, bool answerAwaited) {
     const Clock::time_point now = link.now();
     noteHoldUp(link, now);
     link.lastLook = now;
     if (!link.silentSince) link.silentSince = now;
-    if (answerAwaited && !link.waitSaid && now - *link.silentSince >= kWaitTold) {
+    if (answerAwaited && !link.longWaitTold && now - *link.silentSince >= kWaitTold) {
         if (link.longWait) link.longWait();
-        link.waitSaid = true;
+        link.longWaitTold = true;
     }
     if (!link.midi.missingPort || now - link.lastPortLook < kPortLookInterval) return {};
     link.lastPortLook = now;
@@ -151,7 +151,7 @@ void pollMessage(Link& link, bool answerAwaited) {
     link.midi.poll(link.inMessage);
     if (link.inMessage.empty() && ++link.emptyPolls >= kPollsPerLook) {
         link.emptyPolls = 0;
-        const std::string gone = lookAround(link, answerAwaited);
+        const std::string gone = checkWhileWaiting(link, answerAwaited);
         if (!gone.empty()) {
             // What arrived before the port went is still taken; then the wait ends,
             // since nothing more can come.
@@ -163,7 +163,7 @@ void pollMessage(Link& link, bool answerAwaited) {
     }
     if (!link.inMessage.empty()) {
         link.silentSince.reset();
-        link.waitSaid = false;
+        link.longWaitTold = false;
         for (HoldUp& h : link.holdUps) h.followed = h.followed || link.lastLook > h.noticed;
     }
     if (holdsSeveralMessages(link.inMessage)) {

@@ -35,7 +35,7 @@ struct Link {
     std::uint32_t emptyPolls = 0;
     Clock::time_point lastPortLook{};
     std::optional<Clock::time_point> silentSince;
-    bool waitSaid = false;
+    bool longWaitTold = false;
     // Each time the program did not run at all while it waited (stopped, the machine
     // asleep) for longer than the MIDI system keeps messages for it, having begun before
     // the handheld fell silent: messages may have been lost unseen. Whether one could

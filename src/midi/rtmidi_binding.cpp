@@ -60,9 +60,9 @@ std::vector<std::string> portNamesOf(RtMidi& object) {
     return names;
 }
 
-// Whether the object's MIDI system lists a port of that name. A port that vanishes
-// while it is looked at makes the library complain: then it is looked for again later.
-bool listed(RtMidi& object, const std::string& name) {
+// Whether the object's MIDI system may still list a port of that name: a port that
+// vanishes while it is looked at makes the library complain, and is looked for again later.
+bool mayStillBeListed(RtMidi& object, const std::string& name) {
     try {
         const std::vector<std::string> names = portNamesOf(object);
         return std::find(names.begin(), names.end(), name) != names.end();
@@ -77,7 +77,7 @@ std::string missingPort(RtMidiObjects& objects) {
     if (!objects.gone.empty()) return objects.gone;
     for (Direction direction : {Direction::Input, Direction::Output}) {
         const std::string& name = openedName(objects, direction);
-        if (!name.empty() && !listed(objectOf(objects, direction), name)) {
+        if (!name.empty() && !mayStillBeListed(objectOf(objects, direction), name)) {
             objects.gone = name;
             break;
         }

@@ -35,12 +35,12 @@ std::uint32_t wordAt(ImageView image, std::uint32_t offset) {
 
 // What the handshake settles: the body's encryption seed and the value folded into the
 // checksum last.
-struct Session {
+struct MultibootKeys {
     std::uint32_t seed, finalValue;
 };
 
 // Waits for the console, sends the header in the clear and agrees on the keys.
-Session connect(Link& link, ImageView image, Progress& progress) {
+MultibootKeys connect(Link& link, ImageView image, Progress& progress) {
     do {
         pause(link, kWaitPauseMs);
     } while (exchangeWord(link, kWaitCommand) != kWaitAnswer);
@@ -62,9 +62,9 @@ Session connect(Link& link, ImageView image, Progress& progress) {
 }
 
 // Sends the body encrypted, four words a block, with progress; returns its checksum.
-std::uint32_t sendBody(Link& link, ImageView image, Session session, Progress& progress) {
+std::uint32_t sendBody(Link& link, ImageView image, MultibootKeys keys, Progress& progress) {
     std::uint32_t wordsSinceProgress = 0, kilobytesReported = 0;
-    std::uint32_t crc = kCrcStart, seed = session.seed;
+    std::uint32_t crc = kCrcStart, seed = keys.seed;
     std::uint32_t block[4] = {0, 0, 0, 0};
     for (std::uint32_t offset = kHeaderSize; offset < kImageSize; offset += 4) {
         if (++wordsSinceProgress == 256) {
@@ -80,7 +80,7 @@ std::uint32_t sendBody(Link& link, ImageView image, Session session, Progress& p
         if (slot == 3) sendBlock(link, block[0], block[1], block[2], block[3]);
     }
     progress.moved(kImageSize, kImageSize);
-    return multibootCrcStep(crc, session.finalValue);
+    return multibootCrcStep(crc, keys.finalValue);
 }
 
 // Asks until the console says it has the whole image, then gives the checksum. Whether
@@ -109,6 +109,6 @@ std::chrono::milliseconds multibootTime() {
 }
 
 bool uploadGbaMultiboot(Link& link, ImageView image, Progress& progress) {
-    const Session session = connect(link, image, progress);
-    return finish(link, sendBody(link, image, session, progress));
+    const MultibootKeys keys = connect(link, image, progress);
+    return finish(link, sendBody(link, image, keys, progress));
 }

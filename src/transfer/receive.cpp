@@ -189,7 +189,7 @@ bool mayHideLoss(const std::vector<Clock::time_point>& arrivals, const HoldUp& h
 
 // Closes the file and, when nothing says the bank may not be whole, puts it in the
 // named file's place.
-void settle(Link& link, Destination& file, const std::vector<Clock::time_point>& arrivals, ReceiveOutcome& outcome) {
+void placeIfWhole(Link& link, Destination& file, const std::vector<Clock::time_point>& arrivals, ReceiveOutcome& outcome) {
     std::vector<std::string>& reasons = outcome.reasons;
     // On the disk before it takes the old bank's place: a crash must not leave less.
     if (reasons.empty() && file.staged() && !syncFile(file.fd)) reasons.push_back(fileFailure("write", file.writing));
@@ -260,6 +260,6 @@ ReceiveOutcome receiveFile(Link& link, const char* fileName, Progress& progress)
         return outcome;
     }
     outcome.holes = numbering.holes;
-    settle(link, file, arrivals, outcome);
+    placeIfWhole(link, file, arrivals, outcome);
     return outcome;
 }
