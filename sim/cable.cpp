@@ -25,7 +25,7 @@ void Cable::receive(const Bytes& message) {
     ++messages_;
     // An interface senses for itself, whatever the cable carries.
     if (config_.sensingEvery != 0 && messages_ % config_.sensingEvery == 0) {
-        outbox_.push_back({{kActiveSensing}, false, {}});
+        outbox_.put({{kActiveSensing}, false, {}});
         ++sensing_;
     }
     if (config_.loseEvery != 0 && messages_ % config_.loseEvery == 0) {
@@ -45,22 +45,7 @@ void Cable::receive(const Bytes& message) {
     }
     spoiled_ += out != message;
     const auto hold = std::chrono::microseconds(config_.byteTimeUs) * message.size();
-    if (!out.empty()) outbox_.push_back({out, false, hold});
-}
-
-bool Cable::take(Outgoing& message) {
-    if (outbox_.empty()) return false;
-    message = std::move(outbox_.front());
-    outbox_.pop_front();
-    return true;
-}
-
-bool Cable::take(Bytes& message) {
-    Outgoing next;
-    message.clear();
-    if (!take(next)) return false;
-    message.swap(next.bytes);
-    return true;
+    if (!out.empty()) outbox_.put({out, false, hold});
 }
 
 std::string Cable::summary() const {

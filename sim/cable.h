@@ -3,7 +3,6 @@
 // real interfaces spoil it. Driven like the handheld, in-process and by trackpod-sim.
 #pragma once
 
-#include <deque>
 #include <string>
 
 #include "handheld.h"
@@ -23,8 +22,8 @@ public:
     explicit Cable(CableConfig config = {}) : config_(config) {}
 
     void receive(const Bytes& message);
-    bool take(Outgoing& message);
-    bool take(Bytes& message);
+    bool take(Outgoing& message) { return outbox_.take(message); }
+    bool take(Bytes& message) { return outbox_.take(message); }
     // A cable takes no data packet; the simulator's summary asks.
     unsigned dataPackets() const { return 0; }
     std::string summary() const;
@@ -34,7 +33,7 @@ private:
     bool losesNextByte();
 
     CableConfig config_;
-    std::deque<Outgoing> outbox_;
+    Outbox outbox_;
     unsigned messages_ = 0, spoiled_ = 0, lost_ = 0, sensing_ = 0;
     unsigned long long bytes_ = 0;
 };

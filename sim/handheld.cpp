@@ -106,23 +106,6 @@ std::string hexLine(const Bytes& m) {
 
 Handheld::Handheld(HandheldConfig config) : config_(std::move(config)), gba_(config_.gba) {}
 
-bool Handheld::take(Outgoing& message) {
-    if (outbox_.empty()) return false;
-    message = std::move(outbox_.front());
-    outbox_.pop_front();
-    return true;
-}
-
-bool Handheld::take(Bytes& message) {
-    if (outbox_.empty()) {
-        message.clear();
-        return false;
-    }
-    message.swap(outbox_.front().bytes);
-    outbox_.pop_front();
-    return true;
-}
-
 void Handheld::receive(const Bytes& message) {
     ++messagesReceived_;
     if (isCommand(message)) {

@@ -50,6 +50,29 @@ struct Outgoing {
     std::chrono::microseconds hold{0};  // what the far end takes before it leaves
 };
 
+// What a far end has for the program, first in first out.
+class Outbox {
+public:
+    void put(Outgoing message) { queue_.push_back(std::move(message)); }
+    bool take(Outgoing& message) {
+        if (queue_.empty()) return false;
+        message = std::move(queue_.front());
+        queue_.pop_front();
+        return true;
+    }
+    // Left empty when there is none.
+    bool take(Bytes& message) {
+        message.clear();
+        if (queue_.empty()) return false;
+        message.swap(queue_.front().bytes);
+        queue_.pop_front();
+        return true;
+    }
+
+private:
+    std::deque<Outgoing> queue_;
+};
+
 class Handheld {
 public:
     explicit Handheld(HandheldConfig config = {});
@@ -57,10 +80,10 @@ public:
     // A message from the program.
     void receive(const Bytes& message);
     // The next message for the program, if any.
-    bool take(Bytes& message);
-    bool take(Outgoing& message);
+    bool take(Bytes& message) { return outbox_.take(message); }
+    bool take(Outgoing& message) { return outbox_.take(message); }
     // Puts a message in the program's way, as if it had been sent earlier.
-    void queue(const Bytes& message) { outbox_.push_back({message, false}); }
+    void queue(const Bytes& message) { outbox_.put({message, false}); }
 
     // What the last upload delivered: its bytes, or for a multiboot the console's image.
     const std::vector<std::uint8_t>& uploaded() const { return multiboot_ ? gba_.image() : uploaded_; }
@@ -74,10 +97,10 @@ public:
 private:
     void answerCommand(const Bytes& m);
     void answerData(const Bytes& m);
-    void emit(const Bytes& m, bool streamed = false) { outbox_.push_back({m, streamed}); }
+    void emit(const Bytes& m, bool streamed = false) { outbox_.put({m, streamed}); }
 
     HandheldConfig config_;
-    std::deque<Outgoing> outbox_;
+    Outbox outbox_;
     unsigned messagesReceived_ = 0;
     std::vector<std::uint8_t> uploaded_;
     unsigned dataPackets_ = 0;
