@@ -9,9 +9,6 @@ the Windows build, from scripts/platforms.sh windows, under Wine over WinMM). Th
 gives each message back as soon as it has it: its --cable-pace takes a message, then gives
 it back, each at the cable's pace, so it could loop a stream at half the cable's pace only."""
 
-import shutil
-import tempfile
-from pathlib import Path
 
 from tests.e2e import harness
 
@@ -21,12 +18,7 @@ runs = int(args[1]) if len(args) > 1 else 3
 if kind != "jack" and not in_vm:
     harness.in_the_vm("scripts.loopback_figures", [kind, runs])
 
-work = Path(tempfile.mkdtemp(prefix="tpmidi-loop-"))
-program = harness.TOP / ("build-windows/tpmidi01.exe" if kind.startswith("wine") else "build/tpmidi01")
-system = kind.removeprefix("wine-")
-transport = harness.session(system, program, harness.TOP / "build/trackpod-sim", work)
-transport.start()
-try:
+with harness.measured(kind, "tpmidi-loop-") as (transport, work):
     for run in range(1, runs + 1):
         sim = transport.simulator("--loopback")
         checked = transport.run("--loopback", stdin=None)
@@ -34,6 +26,3 @@ try:
         lines = [line.rsplit("\r", 1)[-1] for line in checked.out.split("\n")]
         said = [line for line in lines if line.startswith(("stop and wait:", "stream:", "The interface", "nothing"))]
         print(f"{kind}, run {run} (status {checked.status}): " + " | ".join(said), flush=True)
-finally:
-    transport.stop()
-    shutil.rmtree(work, ignore_errors=True)

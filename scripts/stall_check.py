@@ -13,11 +13,8 @@ from the top of the project. jack runs here; the others in scripts/vm-run's VM (
 the Windows build, from scripts/platforms.sh windows, under Wine over WinMM)."""
 
 import contextlib
-import shutil
 import signal
-import tempfile
 import time
-from pathlib import Path
 
 from tests.e2e import harness
 
@@ -30,15 +27,10 @@ if kind != "jack" and not in_vm:
     with harness.busy(3600) if under_load else contextlib.nullcontext():
         harness.in_the_vm("scripts.stall_check", ["--under-load"] * under_load + [kind, count], timeout=3600)
 size, stalls = (4096, [None] * count) if under_load else (count, (50, 200, 1000, 5000))
-
-work = Path(tempfile.mkdtemp(prefix="tpmidi-stall-"))
-wine = kind.startswith("wine")
-program = harness.TOP / ("build-windows/tpmidi01.exe" if wine else "build/tpmidi01")
-transport = harness.session(kind.removeprefix("wine-"), program, harness.TOP / "build/trackpod-sim", work)
-transport.start()
-bank = harness.make_file(work / "bank.tp2", 0x24, size)
 PACE_US = 3520
-try:
+
+with harness.measured(kind, "tpmidi-stall-") as (transport, work):
+    bank = harness.make_file(work / "bank.tp2", 0x24, size)
     for run_number, stall_ms in enumerate(stalls, 1):
         received = work / f"received-{run_number}.tp2"
         part = work / f"received-{run_number}.tp2.part"
@@ -63,6 +55,3 @@ try:
         moved = "the bank whole" if got == bank else f"{lost} of {size} bytes lost" if lost else "bytes changed"
         print(f"{kind}: {what}: {moved}, the program said {said}{f' and named {holes} hole(s)' if holes else ''}"
               f"{''.join('; ' + text for text in also)}", flush=True)
-finally:
-    transport.stop()
-    shutil.rmtree(work, ignore_errors=True)

@@ -15,6 +15,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from collections import namedtuple
 from pathlib import Path
@@ -347,6 +348,21 @@ def session(transport, tpmidi, sim, work):
     tpmidi = Path(tpmidi)
     runner = UnderWine(tpmidi.parent / "wine", work) if tpmidi.suffix == ".exe" else Native()
     return Session(tpmidi, sim, work, system, runner)
+
+
+@contextlib.contextmanager
+def measured(kind, prefix):
+    """A started session for a measuring script (kind: jack, alsa, usb or wine-usb, the
+    Windows build under Wine) in a scratch folder; stopped and removed at the end."""
+    work = Path(tempfile.mkdtemp(prefix=prefix))
+    program = TOP / ("build-windows/tpmidi01.exe" if kind.startswith("wine") else "build/tpmidi01")
+    transport = session(kind.removeprefix("wine-"), program, TOP / "build/trackpod-sim", work)
+    transport.start()
+    try:
+        yield transport, work
+    finally:
+        transport.stop()
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def script_arguments():
