@@ -4,12 +4,14 @@
 #   windows      cross-built with MinGW-w64 against a static RtMidi (WinMM), the
 #                unit tests run under Wine, the program run where there is no MIDI
 #                device, the zip package built;
+#   windows_build  that build alone, for a release (the tests check it);
 #   windows_e2e  the end-to-end suite with that build under Wine in the VM;
 #   libcxx       built with clang and libc++ (the macOS toolchain) against RtMidi and
 #                GoogleTest built the same way, the unit tests run.
 # RtMidi 6.0 comes from Debian's source package of trixie, GoogleTest from
 # /usr/src/googletest.
-#   scripts/platforms.sh [windows] [windows_e2e] [libcxx]      (default: all three)
+#   scripts/platforms.sh [windows] [windows_build] [windows_e2e] [libcxx]
+#                                           (default: windows, windows_e2e and libcxx)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -85,8 +87,8 @@ build_dep() {
     touch "$prefix/.$name-installed"
 }
 
-windows() {
-    local prefix=$deps/windows build=$top/build-windows
+windows_build() {
+    local prefix=$deps/windows
     local cross=(-DCMAKE_TOOLCHAIN_FILE="$top/scripts/mingw-w64.cmake"
                  -DCMAKE_FIND_ROOT_PATH="$prefix")
     rtmidi_source
@@ -97,7 +99,11 @@ windows() {
     # The preset points pkg-config at these dependencies, not at the host's Linux RtMidi.
     quietly "$deps/windows-build.log" cmake --preset windows -DTPMIDI_REQUIRE_RTMIDI=ON
     quietly "$deps/windows-build.log" cmake --build --preset windows -j"$jobs"
+}
 
+windows() {
+    local build=$top/build-windows
+    windows_build
     local dlls
     dlls=$(x86_64-w64-mingw32-objdump -p "$build/tpmidi01.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
     step "tpmidi01.exe imports: $dlls"
@@ -176,7 +182,7 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(windows windows_e2e libcxx)
 for t in "${targets[@]}"; do
     case $t in
-        windows | windows_e2e | libcxx) "$t" ;;
+        windows | windows_build | windows_e2e | libcxx) "$t" ;;
         *) echo "unknown target: $t"; exit 2 ;;
     esac
 done

@@ -29,8 +29,8 @@ cmake --build build-release -j"$(nproc)" >/dev/null
 (cd build-release && cpack -G DEB -B "$packed/deb" >/dev/null)
 mv "$packed"/deb/tpmidi01_*.deb "$dist/"
 
-echo "release.sh: the Windows zip (cross-built and tested under Wine)"
-bash scripts/platforms.sh windows
+echo "release.sh: the Windows zip (cross-built)"
+bash scripts/platforms.sh windows_build
 (cd build-windows && cpack -G ZIP -B "$packed/zip" >/dev/null)
 mv "$packed"/zip/tpmidi01-*.zip "$dist/"
 
