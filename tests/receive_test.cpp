@@ -224,19 +224,20 @@ TEST(HoldUpCost, OnlyARangeThatHoldsAWholeTurnOfTheNumbersCouldHideALoss) {
 }
 
 TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
-    // A bank of 1000 messages at the cable's pace, on the test's own clock (a poll takes
+    // A bank of 1000 messages at the cable's pace (or as given), on the test's own clock (a poll takes
     // 1 us). After message K, and `silence` later, the program stops for `held`; the
     // handheld sends on meanwhile, unless the machine froze whole, and the MIDI system keeps
     // `kept` of it, handed over at once, and drops the rest. A loss that shows as a hole is
     // named as one; a stop is named where it may have lost a whole turn of the numbers, the
     // end of the bank (nothing after it), or, before the bank's end, whatever it cost.
     using ms = std::chrono::milliseconds;
-    constexpr auto kPace = std::chrono::microseconds(3520);
+    using us = std::chrono::microseconds;
     struct Case { const char* what; std::size_t k; ms held; std::size_t kept; bool frozen; ms silence; bool hole;
-                 const char* said; };
+                 const char* said; us pace = us(3520); };
     const Case cases[] = {
         {"frozen whole for 0.8 s", 200, ms(800), 0, true, {}, false, nullptr},
         {"frozen whole for 0.9 s, as long as 256 messages", 200, ms(900), 0, true, {}, false, "0.9"},
+        {"frozen 0.45 s, the handheld at half the cable's pace: 64", 200, ms(450), 0, true, {}, false, nullptr, us(7040)},
         {"stopped 0.5 s, 80 kept: a hole", 200, ms(500), 80, false, {}, true, nullptr},
         {"stopped 0.73 s, 80 kept: 128 lost", 200, ms(733), 80, false, {}, false, "0.7"},
         {"stopped 1 s, all kept", 200, ms(1000), 1000, false, {}, false, nullptr},
@@ -268,7 +269,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
                 stopAt = Clock::time_point::max();
                 now += c.held;
                 watched = c.held;
-                const std::size_t sent = c.frozen ? 0 : std::min<std::size_t>(c.held / kPace, 1001 - taken);
+                const std::size_t sent = c.frozen ? 0 : std::min<std::size_t>(c.held / c.pace, 1001 - taken);
                 handOver = std::min(sent, c.kept);
                 lose = sent - handOver;
                 due = now;
@@ -276,7 +277,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
             if (now < due) return;
             poll(m);
             if (m.empty()) return;
-            due = now + kPace;
+            due = now + c.pace;
             if (++taken == c.k + 1) stopAt = now + c.silence;  // the first is the answer to the request
         };
         const std::string file = dir.name(std::to_string(&c - cases) + ".tp2");
