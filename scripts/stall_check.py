@@ -49,8 +49,8 @@ with harness.measured(kind, "tpmidi-stall-") as (transport, work):
         lost = len(bank) - len(got)
         said = "done" if "done." in run.out else "error" if "\nerror\n" in run.out else "neither"
         holes = run.err.count("has a hole")
-        also = [text for key, text in (("dropped messages", "the MIDI system dropped messages"),
-                                       ("held up", "it named a hold-up that may have lost messages unseen")) if key in run.err]
+        also = [text for key, text in (("dropped messages", "the MIDI system dropped messages"),) if key in run.err]
+        also += [line.removeprefix("tpmidi01: ") for line in run.err.splitlines() if "held up" in line]
         what = f"under load, run {run_number}" if stall_ms is None else f"stopped {stall_ms} ms"
         moved = "the bank whole" if got == bank else f"{lost} of {size} bytes lost" if lost else "bytes changed"
         print(f"{kind}: {what}: {moved}, the program said {said}{f' and named {holes} hole(s)' if holes else ''}"

@@ -180,10 +180,15 @@ double backlogAfter(const std::vector<Clock::time_point>& arrivals, const HoldUp
 
 // Whether a hold-up may have lost messages that no hole shows: the end of the bank when
 // nothing came after it, its start when it came before the bank's first message, or a
-// whole turn of the numbering.
+// whole turn of the numbering. The handheld streams without a pause, so a silence of some
+// messages' time before the look around that came before the hold-up means that the bank
+// had ended, and the hold-up (a machine that froze in the closing silence) cost nothing.
 bool mayHideLoss(const std::vector<Clock::time_point>& arrivals, const HoldUp& h) {
-    if (!h.followed || arrivals.empty() || arrivals.front() > h.since) return true;
+    constexpr int kSilentMessages = 8;
+    if (arrivals.empty()) return true;
     const Clock::duration pace = streamPace(arrivals);
+    if (arrivals.back() + kSilentMessages * pace < h.since) return false;
+    if (!h.followed || arrivals.front() > h.since) return true;
     return pace.count() <= 0 || couldHideLoss(holdUpCost(h.length, pace, backlogAfter(arrivals, h, pace)));
 }
 
