@@ -232,6 +232,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
     // end of the bank (nothing after it), or, before the bank's end, whatever it cost.
     using ms = std::chrono::milliseconds;
     using us = std::chrono::microseconds;
+    constexpr std::size_t kBeforeAnswer = ~std::size_t{0};  // the answer to the request 0.2 s late
     struct Case { const char* what; std::size_t k; ms held; std::size_t kept; bool frozen; ms silence; bool hole;
                  const char* said; us pace = us(3520); };
     const Case cases[] = {
@@ -243,6 +244,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         {"stopped 1 s, all kept", 200, ms(1000), 1000, false, {}, false, nullptr},
         {"stopped 0.2 s, all kept", 200, ms(200), 80, false, {}, false, nullptr},
         {"stopped 0.5 s before the first message, all kept", 0, ms(500), 1000, false, {}, false, "0.5"},
+        {"frozen 0.5 s before the handheld answered", kBeforeAnswer, ms(500), 0, true, {}, false, nullptr},
         {"stopped 0.5 s after the last message", 999, ms(500), 80, false, {}, false, "0.5"},
         {"frozen 1 s, 0.2 s into the closing silence", 999, ms(1000), 0, true, ms(200), false, nullptr},
         {"frozen 1 s, 2 s into the closing silence", 999, ms(1000), 0, true, ms(2000), false, nullptr},
@@ -254,7 +256,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         config.bank = pattern(1000, 0x24);
         Rig rig(config);
         rig.link.bankEndPolls = 4000000;
-        Clock::time_point now{}, due{}, stopAt = Clock::time_point::max();
+        Clock::time_point now{}, due{}, stopAt = c.k == kBeforeAnswer ? now : Clock::time_point::max();
         Clock::duration watched{};
         std::size_t taken = 0, handOver = 0, lose = 0;
         rig.link.now = [&now] { return now; };
@@ -272,7 +274,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
                 const std::size_t sent = c.frozen ? 0 : std::min<std::size_t>(c.held / c.pace, 1001 - taken);
                 handOver = std::min(sent, c.kept);
                 lose = sent - handOver;
-                due = now;
+                due = now + (c.k == kBeforeAnswer ? ms(200) : ms(0));
             }
             if (now < due) return;
             poll(m);

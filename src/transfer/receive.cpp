@@ -97,6 +97,9 @@ void requestBank(Link& link, ReceiveOutcome& outcome, Progress& progress) {
     pause(link, kCommandPauseMs);
     sendCommand(link, Command::BeginReceive);
     waitForFirstMessage(link);
+    // The handheld streams only once it has answered: what held the program up before the
+    // answer came cost the bank nothing.
+    link.holdUps.clear();
     outcome.ready = answerStatus(link.inMessage) == wire::kStatusReady;
     progress.reached(outcome.ready ? Stage::HandheldReady : Stage::HandheldNotReady);
     link.inMessage.clear();
