@@ -164,7 +164,10 @@ void pollMessage(Link& link, bool answerAwaited) {
     if (!link.inMessage.empty()) {
         link.silentSince.reset();
         link.longWaitTold = false;
-        for (HoldUp& h : link.holdUps) h.followed = h.followed || link.lastLook > h.noticed;
+        // Newest first: once one is followed, every older one is too.
+        for (auto h = link.holdUps.rbegin(); h != link.holdUps.rend() && !h->followed; ++h) {
+            h->followed = link.lastLook > h->noticed;
+        }
     }
     if (holdsSeveralMessages(link.inMessage)) {
         splitInto(link, link.inMessage);
