@@ -68,23 +68,8 @@ std::uint32_t GbaModel::exchange(std::uint32_t word) {
             image_[2 * headerHalfwords_ + 1] = static_cast<std::uint8_t>(word >> 8);
             if (++headerHalfwords_ == kHeaderSize / 2) phase_ = Phase::Handshake;
             return kBeforeHandshake;
-        case Phase::Handshake: {
-            const std::uint32_t cc = config_.clientByte;
-            if (word == kHeaderDone || word == kWaitCommand) return kBeforeHandshake | word;
-            if (word == kClientQuery) {
-                ++clientQueries_;
-                return kAfterHandshake | (cc << 16) | kClientQuery;
-            }
-            const std::uint32_t hh = (cc + kHandshakeOffset) & 0xFF;
-            if (clientQueries_ < 2) problem("handshake before two 0x63D1 queries");
-            if (word != kHandshakeCommand + hh) {
-                problem("handshake command " + hex(word) + ", expected " + hex(kHandshakeCommand + hh));
-            }
-            seed_ = kSeedBase | (cc << 8);
-            finalValue_ = kFinalBase | (std::uint32_t(config_.lengthByte) << 8) | hh;
-            phase_ = Phase::Length;
-            return kAfterHandshake | (cc << 16) | word;
-        }
+        case Phase::Handshake:
+            return handshake(word);
         case Phase::Length:
             if (word != (kImageSize - kLengthOffset) / 4) {
                 problem("length announcement " + hex(word) + ", expected 0xFF9C");
@@ -97,16 +82,7 @@ std::uint32_t GbaModel::exchange(std::uint32_t word) {
                     " blocks");
             return 0;
         case Phase::End:
-            if (word == kEndQuery) {
-                ++endExchanges_;
-                const bool ready = config_.endTries >= 0 &&
-                                   endExchanges_ >= static_cast<unsigned>(config_.endTries);
-                endConfirmed_ = endConfirmed_ || ready;
-                return ready ? kConsoleHasAll : kConsoleStillReading;
-            }
-            if (word != kChecksumCommand) problem("expected 0x66 after the body, got " + hex(word));
-            phase_ = Phase::Checksum;
-            return kConsoleChecksumNext;
+            return endOfBody(word);
         case Phase::Checksum:
             checksumMatched_ = word == crc_;
             if (!checksumMatched_) problem("checksum " + hex(word) + ", expected " + hex(crc_));
@@ -120,6 +96,39 @@ std::uint32_t GbaModel::exchange(std::uint32_t word) {
             return 0;
     }
     return 0;
+}
+
+// The client query answered, then the handshake that fixes the seed and the final value.
+std::uint32_t GbaModel::handshake(std::uint32_t word) {
+    const std::uint32_t cc = config_.clientByte;
+    if (word == kHeaderDone || word == kWaitCommand) return kBeforeHandshake | word;
+    if (word == kClientQuery) {
+        ++clientQueries_;
+        return kAfterHandshake | (cc << 16) | kClientQuery;
+    }
+    const std::uint32_t hh = (cc + kHandshakeOffset) & 0xFF;
+    if (clientQueries_ < 2) problem("handshake before two 0x63D1 queries");
+    if (word != kHandshakeCommand + hh) {
+        problem("handshake command " + hex(word) + ", expected " + hex(kHandshakeCommand + hh));
+    }
+    seed_ = kSeedBase | (cc << 8);
+    finalValue_ = kFinalBase | (std::uint32_t(config_.lengthByte) << 8) | hh;
+    phase_ = Phase::Length;
+    return kAfterHandshake | (cc << 16) | word;
+}
+
+// After the body: end queries, answered "still reading" until the configured try,
+// then the checksum command.
+std::uint32_t GbaModel::endOfBody(std::uint32_t word) {
+    if (word == kEndQuery) {
+        ++endExchanges_;
+        const bool ready = config_.endTries >= 0 && endExchanges_ >= static_cast<unsigned>(config_.endTries);
+        endConfirmed_ = endConfirmed_ || ready;
+        return ready ? kConsoleHasAll : kConsoleStillReading;
+    }
+    if (word != kChecksumCommand) problem("expected 0x66 after the body, got " + hex(word));
+    phase_ = Phase::Checksum;
+    return kConsoleChecksumNext;
 }
 
 void GbaModel::block(const std::uint32_t words[4]) {

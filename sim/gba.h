@@ -41,6 +41,8 @@ public:
 private:
     enum class Phase { Waiting, Connected, Header, Handshake, Length, Body, End, Checksum, Final, Done };
     void problem(const std::string& text);
+    std::uint32_t handshake(std::uint32_t word);
+    std::uint32_t endOfBody(std::uint32_t word);
 
     GbaConfig config_;
     Phase phase_ = Phase::Waiting;

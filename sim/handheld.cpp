@@ -148,45 +148,56 @@ void Handheld::answerCommand(const Bytes& m) {
     }
 }
 
+namespace {
+
+std::uint32_t wordAt(const std::vector<std::uint8_t>& payload, std::size_t at) {
+    return (std::uint32_t(payload[at]) << 24) | (std::uint32_t(payload[at + 1]) << 16) |
+           (std::uint32_t(payload[at + 2]) << 8) | payload[at + 3];
+}
+
+}  // namespace
+
 void Handheld::answerData(const Bytes& m) {
     ++dataPackets_;
     if (dataPackets_ > config_.answerPackets) return;
     const std::uint8_t number = m[kNumberAt];
     const std::vector<std::uint8_t> payload = unpackPayload(m);
-    Bytes answer;
-    if (payload.size() == 1) {
-        uploaded_.push_back(payload[0]);
-        answer = byteMessage(number, payload[0]);
-    } else if (payload.size() == 4) {
-        const std::uint32_t word = (std::uint32_t(payload[0]) << 24) |
-                                   (std::uint32_t(payload[1]) << 16) |
-                                   (std::uint32_t(payload[2]) << 8) | payload[3];
-        const std::uint32_t reply = gba_.exchange(word);
-        answer = dataMessage(number, {static_cast<std::uint8_t>(reply >> 24),
-                                      static_cast<std::uint8_t>(reply >> 16),
-                                      static_cast<std::uint8_t>(reply >> 8),
-                                      static_cast<std::uint8_t>(reply)});
-    } else if (payload.size() == 16) {
-        std::uint32_t words[4];
-        for (int w = 0; w < 4; ++w) {
-            words[w] = (std::uint32_t(payload[4 * w]) << 24) |
-                       (std::uint32_t(payload[4 * w + 1]) << 16) |
-                       (std::uint32_t(payload[4 * w + 2]) << 8) | payload[4 * w + 3];
-        }
-        gba_.block(words);
-        answer = {kSysEx, kNonRealTime, kDataDevice, kFileDump, kBlockAckSubId, number, kEnd};
-    } else {
-        return;
-    }
+    Bytes answer = answerFor(number, payload);
+    if (answer.empty()) return;
     bytesUploaded_ += payload.size();
     multiboot_ = payload.size() != 1;
+    emitWithFault(answer, minimumAnswer(payload.size()));
+    lastAnswer_ = answer;
+}
 
+// A byte is echoed, a word exchanged with the console, a block acknowledged; any
+// other payload gets no answer (empty).
+Bytes Handheld::answerFor(std::uint8_t number, const std::vector<std::uint8_t>& payload) {
+    if (payload.size() == 1) {
+        uploaded_.push_back(payload[0]);
+        return byteMessage(number, payload[0]);
+    }
+    if (payload.size() == 4) {
+        const std::uint32_t reply = gba_.exchange(wordAt(payload, 0));
+        return dataMessage(number, {static_cast<std::uint8_t>(reply >> 24), static_cast<std::uint8_t>(reply >> 16),
+                                    static_cast<std::uint8_t>(reply >> 8), static_cast<std::uint8_t>(reply)});
+    }
+    if (payload.size() == 16) {
+        std::uint32_t words[4];
+        for (std::size_t w = 0; w < 4; ++w) words[w] = wordAt(payload, 4 * w);
+        gba_.block(words);
+        return {kSysEx, kNonRealTime, kDataDevice, kFileDump, kBlockAckSubId, number, kEnd};
+    }
+    return {};
+}
+
+// The answer, with this packet's fault, if it gets one, ahead of it or instead of it.
+void Handheld::emitWithFault(const Bytes& answer, std::size_t shortest) {
     Fault fault = Fault::None;
-    if (config_.faultEvery != 0 && dataPackets_ % config_.faultEvery == 0 &&
-        !config_.faultKinds.empty()) {
+    if (config_.faultEvery != 0 && dataPackets_ % config_.faultEvery == 0 && !config_.faultKinds.empty()) {
         fault = config_.faultKinds[faultsInjected_++ % config_.faultKinds.size()];
     }
-    const std::uint8_t otherNumber = static_cast<std::uint8_t>((number + 64) & kNumberMask);
+    const std::uint8_t otherNumber = static_cast<std::uint8_t>((answer[kNumberAt] + 64) & kNumberMask);
     switch (fault) {
         case Fault::WrongNumber: {
             Bytes wrong = answer;
@@ -197,20 +208,16 @@ void Handheld::answerData(const Bytes& m) {
         case Fault::Stale:
             if (!lastAnswer_.empty()) emit(lastAnswer_);
             break;
-        case Fault::Short:
-            emit(Bytes(answer.begin(), answer.begin() + minimumAnswer(payload.size()) - 1));
-            break;
+        case Fault::Short: emit(Bytes(answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(shortest) - 1)); break;
         case Fault::Channel: emit(strayMessage("channel")); break;
         case Fault::UnrelatedSysEx:
-            emit({kSysEx, kOtherMaker, 0x00, 0x01, 0x02, otherNumber, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
-                  kEnd});
+            emit({kSysEx, kOtherMaker, 0x00, 0x01, 0x02, otherNumber, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, kEnd});
             break;
         case Fault::None:
         case Fault::Duplicate: break;
     }
     emit(answer);
     if (fault == Fault::Duplicate) emit(answer);
-    lastAnswer_ = answer;
 }
 
 std::string Handheld::summary() const {

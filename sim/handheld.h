@@ -97,6 +97,8 @@ public:
 private:
     void answerCommand(const Bytes& m);
     void answerData(const Bytes& m);
+    Bytes answerFor(std::uint8_t number, const std::vector<std::uint8_t>& payload);
+    void emitWithFault(const Bytes& answer, std::size_t shortest);
     void emit(const Bytes& m, bool streamed = false) { outbox_.put({m, streamed}); }
 
     HandheldConfig config_;

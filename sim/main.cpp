@@ -1,4 +1,4 @@
-// trackpod-sim: the simulated handheld on virtual MIDI ports whose names begin with
+// The simulator program: the simulated handheld on virtual MIDI ports whose names begin with
 // "trackpod", so that tpmidi01 finds them by itself.
 #include <RtMidi.h>
 
@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,9 @@ namespace {
 std::atomic<bool> stopRequested{false};
 
 void onSignal(int) { stopRequested = true; }
+
+// Every line the simulator says of itself begins so, on either stream.
+std::ostream& said(std::ostream& to) { return to << "trackpod-sim: "; }
 
 // Messages from the MIDI library's thread, handed to the main loop.
 struct Inbox {
@@ -72,12 +76,25 @@ struct Options {
     bool cablePace = false;
 };
 
-unsigned number(const char* text) { return static_cast<unsigned>(std::stoul(text, nullptr, 0)); }
+// A whole number, in decimal or 0x hex, or the option's value is refused.
+unsigned number(const std::string& text) {
+    std::size_t end = 0;
+    unsigned long value = 0;
+    try {
+        value = std::stoul(text, &end, 0);
+    } catch (const std::logic_error&) {
+        end = 0;
+    }
+    if (end == 0 || end != text.size() || value > std::numeric_limits<unsigned>::max()) {
+        throw std::invalid_argument("not a number: " + text);
+    }
+    return static_cast<unsigned>(value);
+}
 
 // The two halves of an option's "A:B" value.
-std::pair<std::string, std::string> pair(const std::string& option, const std::string& value) {
+std::pair<std::string, std::string> twoValues(const std::string& value) {
     const auto colon = value.find(':');
-    if (colon == std::string::npos) throw std::invalid_argument(option + " wants two values: A:B");
+    if (colon == std::string::npos) throw std::invalid_argument("wants two values: A:B");
     return {value.substr(0, colon), value.substr(colon + 1)};
 }
 
@@ -90,7 +107,7 @@ struct SimOption {
     void (*apply)(Options& o, const std::string& value);
 };
 
-std::uint8_t byteOf(const std::string& v) { return static_cast<std::uint8_t>(number(v.c_str())); }
+std::uint8_t byteOf(const std::string& v) { return static_cast<std::uint8_t>(number(v)); }
 
 const SimOption kOptions[] = {
     {"--bank", "FILE", "send FILE, one message per byte, when asked for a bank",
@@ -104,37 +121,37 @@ const SimOption kOptions[] = {
     {"--log", "FILE", "write every message received, in hex, one per line",
      [](Options& o, const std::string& v) { o.log = v; }},
     {"--pace-us", "N", "pause between the messages of a bank (default 3520: a\ncable's 11 bytes of 320 us)",
-     [](Options& o, const std::string& v) { o.paceUs = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.paceUs = number(v); }},
     {"--status", "N", "answer status N to every mode switch and bank request",
-     [](Options& o, const std::string& v) { o.config.commandStatus = static_cast<int>(number(v.c_str())); }},
+     [](Options& o, const std::string& v) { o.config.commandStatus = static_cast<int>(number(v)); }},
     {"--silent", nullptr, "never answer a command", [](Options& o, const std::string&) { o.config.silent = true; }},
     {"--stray", "KIND", "put a stray message (channel, short, sysex, identity)\nahead of every command answer",
      [](Options& o, const std::string& v) { o.config.strayBeforeAnswer.push_back(strayMessage(v)); }},
     {"--bank-stray", "I:KIND",
      "put a stray message (channel, short, sysex, identity: an\ninterface's identity reply) before bank byte I",
      [](Options& o, const std::string& v) {
-         const auto [at, kind] = pair("--bank-stray", v);
-         o.config.bankStrays.emplace_back(std::stoul(at), strayMessage(kind));
+         const auto [at, kind] = twoValues(v);
+         o.config.bankStrays.emplace_back(number(at), strayMessage(kind));
      }},
     {"--bank-hole", "K:N", "leave out N messages of the bank after byte K, their\nnumbers used up, as a MIDI system that drops them",
      [](Options& o, const std::string& v) {
-         const auto [after, count] = pair("--bank-hole", v);
-         o.config.bankHoles.emplace_back(std::stoul(after), std::stoul(count));
+         const auto [after, count] = twoValues(v);
+         o.config.bankHoles.emplace_back(number(after), number(count));
      }},
     {"--bank-number", "N", "number every message of the bank N: a numbering that\ndoes not count",
      [](Options& o, const std::string& v) { o.config.bankNumber = static_cast<std::uint8_t>(byteOf(v) & wire::kNumberMask); }},
     {"--faults", "N", "give every N-th data answer a fault: wrong number, stale,\nduplicate, short, channel message, unrelated SysEx, in turn",
-     [](Options& o, const std::string& v) { o.config.faultEvery = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.config.faultEvery = number(v); }},
     {"--answer-packets", "N", "answer N data packets, then fall silent",
-     [](Options& o, const std::string& v) { o.config.answerPackets = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.config.answerPackets = number(v); }},
     {"--gba-client", "N", "the console's client byte (default 0)",
      [](Options& o, const std::string& v) { o.config.gba.clientByte = byteOf(v); }},
     {"--gba-length", "N", "the byte the console answers to the length (default 0)",
      [](Options& o, const std::string& v) { o.config.gba.lengthByte = byteOf(v); }},
     {"--gba-wait", "N", "tries before the console answers the first 0x6202 (default 1)",
-     [](Options& o, const std::string& v) { o.config.gba.waitTries = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.config.gba.waitTries = number(v); }},
     {"--gba-end", "N|never", "0x65 tries before the console confirms the end (default 1)",
-     [](Options& o, const std::string& v) { o.config.gba.endTries = v == "never" ? -1 : static_cast<int>(number(v.c_str())); }},
+     [](Options& o, const std::string& v) { o.config.gba.endTries = v == "never" ? -1 : static_cast<int>(number(v)); }},
     {"--name", "NAME", "client name prefix (default trackpod-sim)", [](Options& o, const std::string& v) { o.name = v; }},
     {"--raw-midi", "DEVICE",
      "no virtual ports: serve the byte stream of a raw MIDI\ndevice (Linux: /dev/snd/midiC<n>D0 of an snd-virmidi card\n"
@@ -145,19 +162,19 @@ const SimOption kOptions[] = {
     {"--loopback", nullptr, "no handheld: a cable from the program's output back to its\ninput, which returns what it is sent; the --loop options\nspoil it (and imply it)",
      [](Options& o, const std::string&) { o.loopback = true; }},
     {"--loop-change", "N", "change a byte of every N-th message carried",
-     [](Options& o, const std::string& v) { o.loopback = true, o.cable.changeEvery = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.changeEvery = number(v); }},
     {"--loop-lose-two-of-six", nullptr, "lose two bytes of every six carried, as a CH345 chip does",
      [](Options& o, const std::string&) { o.loopback = true, o.cable.loseTwoOfSix = true; }},
     {"--loop-drop-byte", "N", "lose the N-th byte carried, and every 256th after it",
-     [](Options& o, const std::string& v) { o.loopback = true, o.cable.dropByte = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.dropByte = number(v); }},
     {"--loop-cut", "N", "cut messages longer than N bytes to N, the last an F7",
-     [](Options& o, const std::string& v) { o.loopback = true, o.cable.cutAt = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.cutAt = number(v); }},
     {"--loop-lose", "N", "lose every N-th message",
-     [](Options& o, const std::string& v) { o.loopback = true, o.cable.loseEvery = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.loseEvery = number(v); }},
     {"--loop-byte-us", "N", "carry each message at N us a byte, slower than the\ncable's 320",
-     [](Options& o, const std::string& v) { o.loopback = true, o.cable.byteTimeUs = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.byteTimeUs = number(v); }},
     {"--loop-sensing", "N", "add an Active Sensing message after every N-th message",
-     [](Options& o, const std::string& v) { o.loopback = true, o.cable.sensingEvery = number(v.c_str()); }},
+     [](Options& o, const std::string& v) { o.loopback = true, o.cable.sensingEvery = number(v); }},
     {"--help", nullptr, "this text", nullptr},
 };
 
@@ -177,19 +194,27 @@ void printHelp() {
     }
 }
 
-void parse(const std::vector<std::string>& args, Options& o) {
+// What the command line asked for: to serve, the usage text, or nothing, for a reason.
+struct Parsed {
+    bool help = false;
+    std::string error;
+};
+
+Parsed parse(const std::vector<std::string>& args, Options& o) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
                                          [&arg](const SimOption& known) { return arg == known.name; });
-        if (option == std::end(kOptions)) throw std::invalid_argument("unknown option " + arg + " (see --help)");
-        if (!option->apply) {
-            printHelp();
-            std::exit(0);
+        if (option == std::end(kOptions)) return {false, "unknown option " + arg + " (see --help)"};
+        if (!option->apply) return {true, ""};
+        if (option->value && i + 1 >= args.size()) return {false, arg + " needs a value"};
+        try {
+            option->apply(o, option->value ? args[++i] : std::string());
+        } catch (const std::invalid_argument& e) {
+            return {false, arg + ": " + e.what()};
         }
-        if (option->value && i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
-        option->apply(o, option->value ? args[++i] : std::string());
     }
+    return {};
 }
 
 // What a run served, for the summary.
@@ -223,12 +248,8 @@ void serve(const Bytes& message, FarEnd& farEnd, const Options& options, std::of
     }
 }
 
-// The far end on virtual ports of the MIDI library's own system.
-template <typename FarEnd>
-int serveVirtualPorts(FarEnd& farEnd, const Options& options, std::ofstream& log, Served& served) {
-    Inbox inbox;
-    RtMidiOutPtr out;
-    RtMidiInPtr in;
+// The two virtual ports, or false, said why, where the MIDI system has none.
+bool openVirtualPorts(const Options& options, Inbox& inbox, RtMidiOutPtr& out, RtMidiInPtr& in) {
     // The ports' own names begin with the client's too: WinMM (Wine's driver over ALSA)
     // shows a port's name without its client's.
     const std::string toHandheld = options.name + " to-handheld", fromHandheld = options.name + " from-handheld";
@@ -245,31 +266,44 @@ int serveVirtualPorts(FarEnd& farEnd, const Options& options, std::ofstream& log
         in->setErrorCallback(nullptr, nullptr);
         out->setErrorCallback(nullptr, nullptr);
     } catch (const RtMidiError& e) {
-        std::cerr << "trackpod-sim: cannot open virtual MIDI ports: " << e.getMessage() << "\n";
-        return 1;
+        said(std::cerr) << "cannot open virtual MIDI ports: " << e.getMessage() << "\n";
+        return false;
     } catch (const MidiFailure& e) {
-        std::cerr << "trackpod-sim: cannot open virtual MIDI ports: " << e.what() << "\n";
-        return 1;
+        said(std::cerr) << "cannot open virtual MIDI ports: " << e.what() << "\n";
+        return false;
     }
-    served.ready = true;
     std::cout << "trackpod-sim ready on " << RtMidi::getApiDisplayName(out->getCurrentApi()) << ": \""
               << toHandheld << "\" in, \"" << fromHandheld << "\" out" << std::endl;
+    return true;
+}
+
+// The oldest message the library's thread has handed over, waiting a little for one.
+bool nextFromInbox(Inbox& inbox, Bytes& message) {
+    std::unique_lock<std::mutex> lock(inbox.mutex);
+    inbox.ready.wait_for(lock, std::chrono::milliseconds(50), [&] { return !inbox.messages.empty(); });
+    if (inbox.messages.empty()) return false;
+    message.swap(inbox.messages.front());
+    inbox.messages.pop_front();
+    return true;
+}
+
+// The far end on virtual ports of the MIDI library's own system.
+template <typename FarEnd>
+int serveVirtualPorts(FarEnd& farEnd, const Options& options, std::ofstream& log, Served& served) {
+    Inbox inbox;
+    RtMidiOutPtr out;
+    RtMidiInPtr in;
+    if (!openVirtualPorts(options, inbox, out, in)) return 1;
+    served.ready = true;
     int status = 0;
     Bytes message;
     try {
         while (!stopRequested) {
-            {
-                std::unique_lock<std::mutex> lock(inbox.mutex);
-                inbox.ready.wait_for(lock, std::chrono::milliseconds(50),
-                                     [&] { return !inbox.messages.empty(); });
-                if (inbox.messages.empty()) continue;
-                message.swap(inbox.messages.front());
-                inbox.messages.pop_front();
-            }
+            if (!nextFromInbox(inbox, message)) continue;
             serve(message, farEnd, options, log, served, [&](const Bytes& m) { out->sendMessage(&m); });
         }
     } catch (const RtMidiError& e) {
-        std::cerr << "trackpod-sim: the MIDI system failed: " << e.getMessage() << "\n";
+        said(std::cerr) << "the MIDI system failed: " << e.getMessage() << "\n";
         status = 1;
     }
     // The callback off before its object goes; then the input, then the output.
@@ -294,7 +328,7 @@ int serveRawMidi(FarEnd& farEnd, const Options& options, std::ofstream& log, Ser
             }
         }
     } catch (const std::runtime_error& e) {
-        std::cerr << "trackpod-sim: " << e.what() << "\n";
+        said(std::cerr) << e.what() << "\n";
         return 1;
     }
     return 0;
@@ -306,14 +340,34 @@ int serveFarEnd(FarEnd& farEnd, const Options& options, std::ofstream& log, Serv
                                      : serveRawMidi(farEnd, options, log, served);
 }
 
+// What was served is saved and summed up however serving ended.
+void sayWhatWasServed(const Handheld& handheld, const Options& options, const Served& served) {
+    if (!options.save.empty() && !writeFile(options.save, handheld.uploaded())) {
+        said(std::cerr) << "cannot write " << options.save << "\n";
+    }
+    if (!options.gbaSave.empty() && !writeFile(options.gbaSave, handheld.gba().image())) {
+        said(std::cerr) << "cannot write " << options.gbaSave << "\n";
+    }
+    said(std::cout) << handheld.summary() << ", " << served.streamed << " bank bytes sent\n";
+    if (handheld.dataPackets() > 1) {
+        const double span = std::chrono::duration<double>(served.lastPacket - served.firstPacket).count();
+        said(std::cout) << "data packets " << handheld.dataPackets() << " in " << span << " s, "
+                        << span * 1e6 / (handheld.dataPackets() - 1) << " us each\n";
+    }
+    if (handheld.gba().blocksReceived() > 0) said(std::cout) << handheld.gba().verdict() << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    try {
-        parse(programArguments(argc, argv), options);
-    } catch (const std::exception& e) {
-        std::cerr << "trackpod-sim: " << e.what() << "\n";
+    const Parsed parsed = parse(programArguments(argc, argv), options);
+    if (parsed.help) {
+        printHelp();
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        said(std::cerr) << parsed.error << "\n";
         return 2;
     }
     std::signal(SIGINT, onSignal);
@@ -325,29 +379,11 @@ int main(int argc, char** argv) {
     if (options.loopback) {
         Cable cable(options.cable);
         const int status = serveFarEnd(cable, options, log, served);
-        if (served.ready) std::cout << "trackpod-sim: " << cable.summary() << "\n";
+        if (served.ready) said(std::cout) << cable.summary() << "\n";
         return status;
     }
     Handheld handheld(options.config);
     const int status = serveFarEnd(handheld, options, log, served);
-    if (!served.ready) return status;
-    // What was served is saved and summed up however serving ended.
-
-    if (!options.save.empty() && !writeFile(options.save, handheld.uploaded())) {
-        std::cerr << "trackpod-sim: cannot write " << options.save << "\n";
-    }
-    if (!options.gbaSave.empty() && !writeFile(options.gbaSave, handheld.gba().image())) {
-        std::cerr << "trackpod-sim: cannot write " << options.gbaSave << "\n";
-    }
-    std::cout << "trackpod-sim: " << handheld.summary() << ", " << served.streamed
-              << " bank bytes sent\n";
-    if (handheld.dataPackets() > 1) {
-        const double span = std::chrono::duration<double>(served.lastPacket - served.firstPacket).count();
-        std::cout << "trackpod-sim: data packets " << handheld.dataPackets() << " in " << span
-                  << " s, " << span * 1e6 / (handheld.dataPackets() - 1) << " us each\n";
-    }
-    if (handheld.gba().blocksReceived() > 0) {
-        std::cout << "trackpod-sim: " << handheld.gba().verdict() << "\n";
-    }
+    if (served.ready) sayWhatWasServed(handheld, options, served);
     return status;
 }
