@@ -127,29 +127,8 @@ void bootGba(Link& link, Console& console, ImageView view) {
     writeLine(console, "");
 }
 
-}  // namespace
-
-void sendFile(Link& link, Console& console, const char* fileName) {
-    if (fileName == nullptr || *fileName == '\0') {
-        writeDiagnostic(console, "-send needs the name of the file to send");
-        writeLine(console, "file not found");
-        return;
-    }
-    // The image to send, owned here for the run: the file's first bytes, as read.
-    Bytes image(kMostSent);
-    const long got = readFileBytes(fileName, image.data(), image.size());
-    if (got < 0) {
-        writeDiagnostic(console, "cannot read " + std::string(fileName) + ": " + fileError());
-        writeLine(console, "file not found");
-        return;
-    }
-    const ImageView view{image.data(), static_cast<std::uint32_t>(got)};
-    const KeptAwake awake(link, std::string("sending ") + fileName + " to the handheld");
-    pause(link, kCommandPauseMs);
-    sendCommand(link, Command::BeginUpload);
-    pause(link, kCommandPauseMs);
-
-    const std::string name = fileName;
+// What the file's kind says, then its upload.
+void sendByKind(Link& link, Console& console, ImageView view, const std::string& name, const KeptAwake& awake) {
     // An empty file is an "other" file of no bytes: its first byte reads as zero.
     switch (kindOf(view.size > 0 ? view[0] : 0)) {
         case FileKind::GameBoyRom:
@@ -188,4 +167,28 @@ void sendFile(Link& link, Console& console, const char* fileName) {
             uploadAfterEnter(link, console, view, true);
             break;
     }
+}
+
+}  // namespace
+
+void sendFile(Link& link, Console& console, const char* fileName) {
+    if (fileName == nullptr || *fileName == '\0') {
+        writeDiagnostic(console, "-send needs the name of the file to send");
+        writeLine(console, "file not found");
+        return;
+    }
+    // The image to send, owned here for the run: the file's first bytes, as read.
+    Bytes image(kMostSent);
+    const long got = readFileBytes(fileName, image.data(), image.size());
+    if (got < 0) {
+        writeDiagnostic(console, "cannot read " + std::string(fileName) + ": " + fileError());
+        writeLine(console, "file not found");
+        return;
+    }
+    const ImageView view{image.data(), static_cast<std::uint32_t>(got)};
+    const KeptAwake awake(link, std::string("sending ") + fileName + " to the handheld");
+    pause(link, kCommandPauseMs);
+    sendCommand(link, Command::BeginUpload);
+    pause(link, kCommandPauseMs);
+    sendByKind(link, console, view, fileName, awake);
 }
