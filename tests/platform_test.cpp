@@ -33,7 +33,9 @@ TEST(Files, AFileThatArrivesInPiecesIsReadWholeAndNoFurther) {
     });
     std::uint8_t data[20];
     std::fill(std::begin(data), std::end(data), 0xEE);
-    EXPECT_EQ(readFileBytes(fifo.c_str(), data, 10), 10);
+    std::error_code error;
+    EXPECT_EQ(readFileBytes(fifo.c_str(), data, 10, error), 10);
+    EXPECT_FALSE(error);
     writer.join();
     EXPECT_EQ(Bytes(data, data + 20), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE,
                                              0xEE, 0xEE, 0xEE}));

@@ -1,7 +1,10 @@
 #include "app/run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <iomanip>
+#include <sstream>
 
 #include "app/awake.h"
 #include "app/loopback.h"
@@ -65,6 +68,26 @@ void reportMidiFailure(Console& console, const std::string& reason) {
     writeLine(console, "error");
 }
 
+// Why the bank is not in the file named, in words.
+std::string sentence(const ReceiveProblem& problem) {
+    switch (problem.failure) {
+        case ReceiveFailure::NoFileName: return "-receive needs the name of the file to write";
+        case ReceiveFailure::CannotReplace: return "cannot replace " + problem.file + ": " + problem.why.message();
+        case ReceiveFailure::CannotWrite: return "cannot write " + problem.file + ": " + problem.why.message();
+        case ReceiveFailure::MidiDropped:
+            return "the MIDI system dropped messages of the bank: the program could not take them in time "
+                   "(was it stopped, or the computer busy or asleep?)";
+        case ReceiveFailure::HeldUp: {
+            std::ostringstream said;
+            said << "the program was held up for " << std::fixed << std::setprecision(1)
+                 << std::chrono::duration<double>(problem.heldUp).count()
+                 << " s while the bank came in (stopped, or the computer asleep): messages may be lost";
+            return said.str();
+        }
+    }
+    return {};
+}
+
 // What the error stream is told as a receive ends: each hole, why the bank is not
 // whole, and how many bytes are where (the console counts whole kibibytes only).
 void reportReceive(Console& console, const ReceiveOutcome& r) {
@@ -74,7 +97,7 @@ void reportReceive(Console& console, const ReceiveOutcome& r) {
                                      std::to_string(lost) + (lost == 1 ? " message" : " messages") + " lost (number " +
                                      std::to_string(h.expected) + ", then " + std::to_string(h.came) + ")");
     }
-    for (const std::string& reason : r.reasons) writeDiagnostic(console, reason);
+    for (const ReceiveProblem& problem : r.problems) writeDiagnostic(console, sentence(problem));
     if (!r.requested) return;
     const std::string count = std::to_string(r.receivedCount) + " bytes ";
     if (r.placed || r.writing == r.name) {

@@ -179,9 +179,10 @@ void sendFile(Link& link, Console& console, const char* fileName) {
     }
     // The image to send, owned here for the run: the file's first bytes, as read.
     Bytes image(kMostSent);
-    const long got = readFileBytes(fileName, image.data(), image.size());
+    std::error_code why;
+    const long got = readFileBytes(fileName, image.data(), image.size(), why);
     if (got < 0) {
-        writeDiagnostic(console, "cannot read " + std::string(fileName) + ": " + fileError());
+        writeDiagnostic(console, "cannot read " + std::string(fileName) + ": " + why.message());
         writeLine(console, "file not found");
         return;
     }

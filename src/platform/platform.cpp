@@ -79,33 +79,31 @@ constexpr int kWritingAsIs = O_WRONLY;
 
 #endif
 
-std::error_code lastError;
-
-// Keeps errno's reason for fileError().
-void keepReason() { lastError.assign(errno, std::generic_category()); }
+// errno's reason, as a failure's.
+bool failed(std::error_code& error) {
+    error.assign(errno, std::generic_category());
+    return false;
+}
 
 }  // namespace
 
-long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity) {
+long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity, std::error_code& error) {
+    error.clear();
     const int fd = openRaw(name, kReading);
     if (fd < 0) {
-        keepReason();
+        failed(error);
         return -1;
     }
     std::size_t got = 0;
-    bool readFailed = false;
     while (got < capacity) {
         const long n = readRaw(fd, data + got, capacity - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            keepReason();
-            readFailed = true;
-        }
+        if (n < 0) failed(error);
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
     closeRaw(fd);
-    return readFailed ? -1 : static_cast<long>(got);
+    return error ? -1 : static_cast<long>(got);
 }
 
 PathKind pathKind(const char* name) {
@@ -115,56 +113,49 @@ PathKind pathKind(const char* name) {
     return status.type() == std::filesystem::file_type::regular ? PathKind::Regular : PathKind::Other;
 }
 
-bool canWriteFile(const char* name) {
+bool canWriteFile(const char* name, std::error_code& error) {
+    error.clear();
     const int fd = openRaw(name, kWritingAsIs);
-    if (fd < 0) {
-        keepReason();
-        return false;
-    }
+    if (fd < 0) return failed(error);
     closeRaw(fd);
     return true;
 }
 
-int openFileForWriting(const char* name) {
+int openFileForWriting(const char* name, std::error_code& error) {
+    error.clear();
     const int fd = openRaw(name, kWriting);
-    if (fd < 0) keepReason();
+    if (fd < 0) failed(error);
     return fd;
 }
 
-bool writeFileByte(int file, std::uint8_t byte) {
+bool writeFileByte(int file, std::uint8_t byte, std::error_code& error) {
+    error.clear();
     for (;;) {
         const long n = writeRaw(file, &byte, 1);
         if (n == 1) return true;
         if (n < 0 && errno == EINTR) continue;
         // A write that takes nothing and reports nothing: a full disk, as POSIX allows.
         if (n == 0) errno = ENOSPC;
-        keepReason();
-        return false;
+        return failed(error);
     }
 }
 
-bool syncFile(int file) {
-    if (syncRaw(file) == 0) return true;
-    keepReason();
-    return false;
+bool syncFile(int file, std::error_code& error) {
+    error.clear();
+    return syncRaw(file) == 0 || failed(error);
 }
 
-bool closeFile(int file) {
-    if (closeRaw(file) == 0) return true;
-    keepReason();
-    return false;
+bool closeFile(int file, std::error_code& error) {
+    error.clear();
+    return closeRaw(file) == 0 || failed(error);
 }
 
-bool replaceFile(const char* from, const char* to) {
+bool replaceFile(const char* from, const char* to, std::error_code& error) {
     // std::filesystem renames over an existing file on every system (MoveFileExW on
     // Windows, where rename() would refuse).
-    std::error_code error;
     std::filesystem::rename(std::filesystem::u8path(from), std::filesystem::u8path(to), error);
-    if (error) lastError = error;
     return !error;
 }
-
-std::string fileError() { return lastError.message(); }
 
 #ifdef _WIN32
 

@@ -9,13 +9,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+// The file functions give the system's reason for a failure in `error`, cleared otherwise.
 
 // Reads at most `capacity` bytes of the named file into `data`, with no translation.
 // Returns the count read, or -1 when the file cannot be opened or read (a missing
 // file, a directory, an I/O error).
-long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity);
+long readFileBytes(const char* name, std::uint8_t* data, std::size_t capacity, std::error_code& error);
 
 // What a name stands for, a symbolic link not followed: nothing, a regular file, or
 // anything else (a folder, a device, a FIFO, a link).
@@ -24,18 +27,16 @@ PathKind pathKind(const char* name);
 
 // Whether an existing file may be written: it is opened for writing and closed,
 // unchanged.
-bool canWriteFile(const char* name);
+bool canWriteFile(const char* name, std::error_code& error);
 // Opens a file for writing raw bytes, creating or emptying it: a handle, or -1.
-int openFileForWriting(const char* name);
+int openFileForWriting(const char* name, std::error_code& error);
 // Hands one byte to the operating system at once, unbuffered.
-bool writeFileByte(int file, std::uint8_t byte);
+bool writeFileByte(int file, std::uint8_t byte, std::error_code& error);
 // Waits until what was written is on the disk.
-bool syncFile(int file);
-bool closeFile(int file);
+bool syncFile(int file, std::error_code& error);
+bool closeFile(int file, std::error_code& error);
 // Puts the file `from` in the place of `to` in one step, replacing what was there.
-bool replaceFile(const char* from, const char* to);
-// Why the last of these file operations that failed did, in the system's words.
-std::string fileError();
+bool replaceFile(const char* from, const char* to, std::error_code& error);
 
 // The arguments of main in UTF-8. On Windows they are taken from the wide command
 // line, so a name in any script reaches the file system unchanged.

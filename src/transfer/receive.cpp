@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <iomanip>
-#include <sstream>
 #include <utility>
 
 #include "link/commands.h"
@@ -22,33 +20,30 @@ struct Destination {
     int fd = -1;
     // Closed on every way out, a library failure included.
     ~Destination() {
-        if (fd >= 0) closeFile(fd);
+        std::error_code ignored;
+        if (fd >= 0) closeFile(fd, ignored);
     }
     bool staged() const { return writing != name; }
 };
 
-// "cannot write NAME: <the system's reason>".
-std::string fileFailure(const char* what, const std::string& name) {
-    return "cannot " + std::string(what) + " " + name + ": " + fileError();
-}
-
 // Opens the destination, or gives the reason why it cannot be written.
 bool openDestination(const char* fileName, Destination& d, ReceiveOutcome& outcome, Progress& progress) {
     if (fileName == nullptr || *fileName == '\0') {
-        outcome.reasons.push_back("-receive needs the name of the file to write");
+        outcome.problems.push_back({ReceiveFailure::NoFileName});
         return false;
     }
     d.name = fileName;
     const PathKind kind = pathKind(fileName);
     d.existed = kind != PathKind::Absent;
     d.writing = kind == PathKind::Other ? d.name : d.name + ".part";
-    if (kind == PathKind::Regular && !canWriteFile(fileName)) {
-        outcome.reasons.push_back(fileFailure("replace", d.name));
+    std::error_code why;
+    if (kind == PathKind::Regular && !canWriteFile(fileName, why)) {
+        outcome.problems.push_back({ReceiveFailure::CannotReplace, d.name, why});
         return false;
     }
-    d.fd = openFileForWriting(d.writing.c_str());
+    d.fd = openFileForWriting(d.writing.c_str(), why);
     if (d.fd < 0) {
-        outcome.reasons.push_back(fileFailure("write", d.writing));
+        outcome.problems.push_back({ReceiveFailure::CannotWrite, d.writing, why});
         return false;
     }
     // Said before anything arrives: Ctrl-C, which the program does not catch, then still
@@ -125,7 +120,8 @@ bool awaitMessage(Link& link, std::int32_t receivedCount, bool& progressShown, P
 void receiveBank(Link& link, const Destination& file, Numbering& numbering, std::vector<Clock::time_point>& arrivals,
                  ReceiveOutcome& outcome, Progress& progress) {
     bool progressShown = false, more = true;
-    while (more && outcome.reasons.empty()) {
+    std::error_code why;
+    while (more && outcome.problems.empty()) {
         more = awaitMessage(link, outcome.receivedCount, progressShown, progress);
         // A message too short to carry a data byte (a channel message, say) is not one.
         if (link.inMessage.size() >= wire::kByteMessageLength &&
@@ -133,11 +129,11 @@ void receiveBank(Link& link, const Destination& file, Numbering& numbering, std:
             arrivals.push_back(link.now());
             // Each byte goes to the operating system at once, so that Ctrl-C, which
             // ends the process without warning, never loses a byte received.
-            if (writeFileByte(file.fd, decodeByte(link.inMessage))) {
+            if (writeFileByte(file.fd, decodeByte(link.inMessage), why)) {
                 ++outcome.receivedCount;
                 progressShown = false;
             } else {
-                outcome.reasons.push_back(fileFailure("write", file.writing));
+                outcome.problems.push_back({ReceiveFailure::CannotWrite, file.writing, why});
             }
         }
         link.inMessage.clear();
@@ -198,32 +194,28 @@ bool mayHideLoss(const std::vector<Clock::time_point>& arrivals, const HoldUp& h
 // Closes the file and, when nothing says the bank may not be whole, puts it in the
 // named file's place.
 void placeIfWhole(Link& link, Destination& file, const std::vector<Clock::time_point>& arrivals, ReceiveOutcome& outcome) {
-    std::vector<std::string>& reasons = outcome.reasons;
+    std::vector<ReceiveProblem>& problems = outcome.problems;
+    std::error_code why;
     // On the disk before it takes the old bank's place: a crash must not leave less.
-    if (reasons.empty() && file.staged() && !syncFile(file.fd)) reasons.push_back(fileFailure("write", file.writing));
-    if (!closeFile(std::exchange(file.fd, -1)) && reasons.empty()) reasons.push_back(fileFailure("write", file.writing));
+    if (problems.empty() && file.staged() && !syncFile(file.fd, why)) {
+        problems.push_back({ReceiveFailure::CannotWrite, file.writing, why});
+    }
+    if (!closeFile(std::exchange(file.fd, -1), why) && problems.empty()) {
+        problems.push_back({ReceiveFailure::CannotWrite, file.writing, why});
+    }
     // The end of a bank lost while the program was held up leaves no gap in the numbers;
     // the MIDI system's word that it dropped messages is then the only sign.
-    if (droppedAny(link)) {
-        reasons.push_back("the MIDI system dropped messages of the bank: the program could not take them in time "
-                          "(was it stopped, or the computer busy or asleep?)");
-    }
+    if (droppedAny(link)) problems.push_back({ReceiveFailure::MidiDropped});
     // A hold-up longer than the MIDI system keeps messages for is a sign too, when it may
     // have cost messages that leave no gap.
     Clock::duration heldUp{};
     for (const HoldUp& h : link.holdUps) {
         if (h.length > heldUp && mayHideLoss(arrivals, h)) heldUp = h.length;
     }
-    if (heldUp.count() != 0) {
-        std::ostringstream said;
-        said << "the program was held up for " << std::fixed << std::setprecision(1)
-             << std::chrono::duration<double>(heldUp).count()
-             << " s while the bank came in (stopped, or the computer asleep): messages may be lost";
-        reasons.push_back(said.str());
-    }
-    outcome.placed = reasons.empty() && outcome.holes.empty();
-    if (outcome.placed && file.staged() && !replaceFile(file.writing.c_str(), file.name.c_str())) {
-        reasons.push_back(fileFailure("replace", file.name));
+    if (heldUp.count() != 0) problems.push_back({ReceiveFailure::HeldUp, {}, {}, heldUp});
+    outcome.placed = problems.empty() && outcome.holes.empty();
+    if (outcome.placed && file.staged() && !replaceFile(file.writing.c_str(), file.name.c_str(), why)) {
+        problems.push_back({ReceiveFailure::CannotReplace, file.name, why});
         outcome.placed = false;
     }
 }

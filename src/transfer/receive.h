@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "link/link.h"
@@ -12,6 +13,21 @@
 struct Hole {
     std::int32_t after;               // bytes saved before it
     std::uint8_t expected, came;      // the numbers
+};
+
+// Why a receive did not place the bank, with what telling it needs.
+enum class ReceiveFailure {
+    NoFileName,     // "-receive" was given none
+    CannotReplace,  // the file named (`file`) cannot be written, for the system's reason `why`
+    CannotWrite,    // the file the bytes go to (`file`) could not be written, for `why`
+    MidiDropped,    // the MIDI system said that it dropped messages of the bank
+    HeldUp,         // the program was held up for `heldUp`, which may have cost messages unseen
+};
+struct ReceiveProblem {
+    ReceiveFailure failure;
+    std::string file = {};
+    std::error_code why = {};
+    Clock::duration heldUp{};
 };
 
 // How a receive ended, for the run flow to tell.
@@ -27,8 +43,8 @@ struct ReceiveOutcome {
     bool existed = false;
     std::int32_t receivedCount = 0;
     std::vector<Hole> holes;
-    // Why the bank may not be whole, or could not be written or placed, one line each.
-    std::vector<std::string> reasons;
+    // Why the bank may not be whole, or could not be written or placed.
+    std::vector<ReceiveProblem> problems;
     // The MIDI system's failure that cut the receive short, or empty.
     std::string midiFailure;
 };
