@@ -161,8 +161,8 @@ struct CheckRun : Rig {
     std::deque<std::pair<Clock::time_point, Bytes>> held;
     Clock::time_point free{};
     CheckRun() {
-        link.now = [this] { return clock += std::chrono::microseconds(20); };
-        link.sleepMs = [this](unsigned ms) { clock += std::chrono::milliseconds(ms); };
+        link.hooks.now = [this] { return clock += std::chrono::microseconds(20); };
+        link.hooks.sleepMs = [this](unsigned ms) { clock += std::chrono::milliseconds(ms); };
     }
     // The cable's pace kept on the test's clock: a copy leaves its hold after the one before it.
     void keepPace() {

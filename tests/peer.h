@@ -31,7 +31,8 @@ struct Scripted {
     bool echo = false;
     unsigned polls = 0, silence = UINT_MAX, silentPolls = 0;
 
-    explicit Scripted(std::deque<Bytes> answers = {}, bool echoes = false) : queued(std::move(answers)), echo(echoes) {
+    explicit Scripted(std::deque<Bytes> answers = {}, bool echoes = false, Link fresh = Link())
+        : link(std::move(fresh)), queued(std::move(answers)), echo(echoes) {
         link.midi.send = [this](const Bytes& m) {
             sent.push_back(m);
             if (echo) queued.push_back(m);

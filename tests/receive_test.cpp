@@ -22,8 +22,7 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
         SCOPED_TRACE(size);
         HandheldConfig config;
         config.bank = pattern(size, 0x24);
-        Rig rig(config);
-        if (size == 500) rig.link.bankEndPolls = kReceiveIdlePolls;  // one case with the real limit
+        Rig rig(config, "\n", size == 500 ? kReceiveIdlePolls : 10000);  // one case with the real limit
         const std::string file = dir.name("bank.tp2");
         EXPECT_EQ(rig.run({"-receive", file}), 0);
         EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + tail + "\n");
@@ -190,8 +189,7 @@ TEST(ReceiveFile, APortThatGoesAwayLeavesTheNamedFileAsItWas) {
     ScratchDir dir;
     HandheldConfig config;
     config.bank = pattern(1500, 0x24);
-    Rig rig(config);
-    rig.link.bankEndPolls = kReceiveIdlePolls;
+    Rig rig(config, "\n", kReceiveIdlePolls);
     rig.link.midi.missingPort = [] { return std::string("trackpod-sim out:from-handheld"); };
     const std::string file = dir.file("song.tp2", {7});
     rig.run({"-receive", file});
@@ -260,13 +258,12 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         SCOPED_TRACE(c.what);
         HandheldConfig config;
         config.bank = pattern(1000, 0x24);
-        Rig rig(config);
-        rig.link.bankEndPolls = 4000000;
+        Rig rig(config, "\n", 4000000);
         Clock::time_point now{}, due{}, stopAt = c.k == kBeforeAnswer ? now : Clock::time_point::max();
         Clock::duration watched{};
         std::size_t taken = 0, handOver = 0, lose = 0;
-        rig.link.now = [&now] { return now; };
-        rig.link.longestHoldUp = [&watched] { return std::exchange(watched, {}); };
+        rig.link.hooks.now = [&now] { return now; };
+        rig.link.hooks.longestHoldUp = [&watched] { return std::exchange(watched, {}); };
         auto poll = rig.link.midi.poll;
         rig.link.midi.poll = [&](Bytes& m) {
             if (handOver > 0) return --handOver, poll(m);

@@ -63,15 +63,15 @@ struct Rig {
         if (fails) throw MidiFailure(what);
     }
 
-    explicit Rig(HandheldConfig c = {}, const std::string& input = "\n")
-        : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), in(input) {
-        link.bankEndPolls = 10000;
-        link.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
-        link.preventSleep = [this](const std::string& reason) {
+    // `bankEndPolls`: the link's, shorter than the program's own 2^29 (kReceiveIdlePolls).
+    explicit Rig(HandheldConfig c = {}, const std::string& input = "\n", std::uint32_t bankEndPolls = 10000)
+        : config(std::move(c)), handheld(std::make_unique<Handheld>(config)), link(bankEndPolls), in(input) {
+        link.hooks.sleepMs = [this](unsigned ms) { record("sleep " + std::to_string(ms)); };
+        link.hooks.preventSleep = [this](const std::string& reason) {
             sleepLocks.emplace_back("held " + reason, events.size());
             return awakeGranted ? 7LL : -1LL;
         };
-        link.allowSleep = [this](long long handle) {
+        link.hooks.allowSleep = [this](long long handle) {
             sleepLocks.emplace_back("given back " + std::to_string(handle), events.size());
         };
         bindHandheld(farEnd, *handheld);

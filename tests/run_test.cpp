@@ -288,10 +288,9 @@ TEST(RunFlow, ASilenceWhileAnAnswerIsOwedIsToldOnce) {
         {"a bank's closing silence", bank, {"-receive", dir.name("b")}, saved(dir.name("b"), 10)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig(c.config);
+        Rig rig(c.config, "\n", 6 * 65536);
         int seconds = 0, looks = 0;
-        rig.link.now = [&] { return Clock::time_point(std::chrono::seconds(++seconds)); };
-        rig.link.bankEndPolls = 6 * 65536;
+        rig.link.hooks.now = [&] { return Clock::time_point(std::chrono::seconds(++seconds)); };
         rig.link.midi.missingPort = [&] { return ++looks > 8 ? "trackpod-sim out:from-handheld" : ""; };
         rig.run(c.args);
         EXPECT_EQ(rig.err.str(), c.said);

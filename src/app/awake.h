@@ -9,10 +9,10 @@
 class KeptAwake {
 public:
     KeptAwake(Link& link, const std::string& reason)
-        : link_(link), handle_(link.preventSleep ? link.preventSleep(reason) : -1) {}
+        : link_(link), handle_(link.hooks.preventSleep ? link.hooks.preventSleep(reason) : -1) {}
     // Given back however the job ends, "error" and a MIDI failure included.
     ~KeptAwake() {
-        if (handle_ >= 0 && link_.allowSleep) link_.allowSleep(handle_);
+        if (handle_ >= 0 && link_.hooks.allowSleep) link_.hooks.allowSleep(handle_);
     }
     KeptAwake(const KeptAwake&) = delete;
     KeptAwake& operator=(const KeptAwake&) = delete;

@@ -12,10 +12,10 @@ int runWithRtMidi(int argc, char** argv) {
     Link link;
     Console console;
     bindRtMidi(link.midi);
-    link.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-    link.longestHoldUp = [&watch] { return Clock::duration(watch.longestSinceAsked()); };
-    link.preventSleep = preventSleep;
-    link.allowSleep = allowSleep;
+    link.hooks.sleepMs = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    link.hooks.longestHoldUp = [&watch] { return Clock::duration(watch.longestSinceAsked()); };
+    link.hooks.preventSleep = preventSleep;
+    link.hooks.allowSleep = allowSleep;
     return runProgram(link, console, programArguments(argc, argv), environmentVariable("TPMIDI01_PORT"),
                       consoleIsOwnAlone());
 }

@@ -1,25 +1,25 @@
 #include "app/modes.h"
 
+#include <optional>
+
 #include "link/commands.h"
 
 namespace {
 
-// Waits for the handheld's answer and writes the result between two line breaks.
-void reportSwitch(Link& link, Console& console, int expectedStatus, const char* success) {
-    waitForFirstMessage(link);
-    const bool ok = answerStatus(link.inMessage) == expectedStatus;
+// The result between two line breaks: whether the handheld answered with the status the
+// switch asks for.
+void reportSwitch(Console& console, std::optional<std::uint8_t> answered, std::uint8_t expected, const char* success) {
     writeLine(console, "");
-    writeLine(console, ok ? success : "error");
+    writeLine(console, answered == expected ? success : "error");
 }
 
 }  // namespace
 
 void switchSync(Link& link, Console& console, bool permanent) {
     pause(link, kCommandPauseMs);
-    link.inMessage.clear();
     pause(link, kCommandPauseMs);
-    sendCommand(link, permanent ? Command::SyncPermanent : Command::Sync);
-    reportSwitch(link, console, wire::kStatusSync, permanent ? "Sync mode activated permanently." : "Sync mode activated.");
+    const auto answered = switchMode(link, permanent ? Command::SyncPermanent : Command::Sync);
+    reportSwitch(console, answered, wire::kStatusSync, permanent ? "Sync mode activated permanently." : "Sync mode activated.");
 }
 
 void switchMidi(Link& link, Console& console, bool permanent, std::uint8_t delay) {
@@ -30,16 +30,14 @@ void switchMidi(Link& link, Console& console, bool permanent, std::uint8_t delay
         writeLine(console, "The delay must be between 0 and 127; nothing was sent.");
         return;
     }
-    link.inMessage.clear();
     pause(link, kCommandPauseMs);
-    sendCommand(link, permanent ? Command::MidiPermanent : Command::Midi, delay);
-    reportSwitch(link, console, wire::kStatusMidi, permanent ? "MIDI mode activated permanently." : "MIDI mode activated.");
+    const auto answered = switchMode(link, permanent ? Command::MidiPermanent : Command::Midi, delay);
+    reportSwitch(console, answered, wire::kStatusMidi, permanent ? "MIDI mode activated permanently." : "MIDI mode activated.");
 }
 
 void switchMidiReceive(Link& link, Console& console, bool permanent) {
-    link.inMessage.clear();
     pause(link, kCommandPauseMs);
-    sendCommand(link, permanent ? Command::MidiReceivePermanent : Command::MidiReceive);
-    reportSwitch(link, console, wire::kStatusReady,
+    const auto answered = switchMode(link, permanent ? Command::MidiReceivePermanent : Command::MidiReceive);
+    reportSwitch(console, answered, wire::kStatusReady,
                  permanent ? "MIDI receive mode activated permanently." : "MIDI receive mode activated.");
 }

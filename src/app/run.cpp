@@ -281,15 +281,26 @@ std::vector<std::string> optionNames() {
 
 namespace {
 
+// What the user is told while the handheld keeps an answer waiting.
+class WaitingTold : public LongWait {
+public:
+    explicit WaitingTold(Console& console) : console_(console) {}
+    void waitingLong() override {
+        writeDiagnostic(console_, "waiting for the handheld (is trackpod on, in the right mode, and the cable plugged "
+                                  "in both ways?); Ctrl-C ends");
+    }
+
+private:
+    Console& console_;
+};
+
 // The run, to its last line.
 int runToItsEnd(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted) {
     const Request request{args, portWanted};
     const Option* option = findOption(args);
     if (option && option->needs == kNothing) return option->branch(link, console, request);
-    link.longWait = [&console] {
-        writeDiagnostic(console, "waiting for the handheld (is trackpod on, in the right mode, and the cable plugged "
-                                 "in both ways?); Ctrl-C ends");
-    };
+    WaitingTold waiting(console);
+    link.hooks.longWait = &waiting;
     int status = option && option->statusTells ? 1 : 0;
     try {
         link.midi.create();
@@ -298,6 +309,7 @@ int runToItsEnd(Link& link, Console& console, const std::vector<std::string>& ar
         reportMidiFailure(console, error.what());
     }
     link.midi.destroy();
+    link.hooks.longWait = nullptr;  // the teller goes with this scope
     return status;
 }
 

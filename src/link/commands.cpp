@@ -1,7 +1,5 @@
 #include "link/commands.h"
 
-#include <iterator>
-
 using namespace wire;
 
 namespace {
@@ -30,17 +28,21 @@ CommandForm formOf(Command command, std::uint8_t delay) {
 
 void sendCommand(Link& link, Command command, std::uint8_t delay) {
     const CommandForm f = formOf(command, delay);
-    const std::uint8_t message[kCommandLength] = {
-        kSysEx, kNonRealTime, kHandheldDevice, kFileDump, f.subId2, 0x00, kTag[0],
-        kTag[1], kTag[2],     f.letter,        f.parameter, 0x00, kEndSysEx};
-    link.outMessage.assign(std::begin(message), std::end(message));
-    sendOutMessage(link);
+    const Bytes message = {kSysEx,  kNonRealTime, kHandheldDevice, kFileDump, f.subId2, 0x00, kTag[0],
+                           kTag[1], kTag[2],      f.letter,        f.parameter, 0x00,   kEndSysEx};
+    sendMessage(link, message);
 }
 
-void waitForFirstMessage(Link& link) {
-    do {
-        pollMessage(link, true);
-    } while (link.inMessage.empty());
+const Bytes& waitForFirstMessage(Link& link) {
+    for (;;) {
+        const Bytes& message = pollMessage(link, true);
+        if (!message.empty()) return message;
+    }
+}
+
+std::optional<std::uint8_t> switchMode(Link& link, Command command, std::uint8_t delay) {
+    sendCommand(link, command, delay);
+    return answerStatus(waitForFirstMessage(link));
 }
 
 std::optional<std::uint8_t> answerStatus(const Bytes& message) {

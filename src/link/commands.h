@@ -20,12 +20,14 @@ enum class Command {
 // The pause around commands, in milliseconds: the handheld switches modes.
 constexpr unsigned kCommandPauseMs = 500;
 
-// Builds the command in outMessage, sends it and empties outMessage. The delay is
-// used by Midi and MidiPermanent only.
+// Sends the command. The delay is used by Midi and MidiPermanent only.
 void sendCommand(Link& link, Command command, std::uint8_t delay = wire::kDefaultDelay);
 
-// Polls until a non-empty message is in inMessage.
-void waitForFirstMessage(Link& link);
+// Polls until a message comes: it, a view into the link's buffer.
+const Bytes& waitForFirstMessage(Link& link);
+
+// Sends a mode switch and waits for the handheld's answer: its status, as answerStatus.
+std::optional<std::uint8_t> switchMode(Link& link, Command command, std::uint8_t delay = wire::kDefaultDelay);
 
 // Byte 7 of the first answer, or nothing when the message is too short to hold one.
 std::optional<std::uint8_t> answerStatus(const Bytes& message);

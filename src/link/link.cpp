@@ -4,6 +4,12 @@
 
 using namespace wire;
 
+// The link's functions reach its own state through this.
+struct LinkAccess {
+    static auto& wire(Link& link) { return link.wire_; }
+    static auto& wait(Link& link) { return link.wait_; }
+};
+
 namespace {
 
 // Some backends hand over several complete System Exclusive messages as one. Split
@@ -15,8 +21,9 @@ bool holdsSeveralMessages(const Bytes& m) {
 }
 
 void splitInto(Link& link, const Bytes& merged) {
-    link.splitMessages.clear();
-    link.splitNext = 0;
+    auto& w = LinkAccess::wire(link);
+    w.splitMessages.clear();
+    w.splitNext = 0;
     auto start = merged.begin();
     while (start != merged.end()) {
         auto end = start;
@@ -26,7 +33,7 @@ void splitInto(Link& link, const Bytes& merged) {
         } else {
             end = std::find(start + 1, merged.end(), kSysEx);
         }
-        link.splitMessages.emplace_back(start, end);
+        w.splitMessages.emplace_back(start, end);
         start = end;
     }
 }
@@ -35,14 +42,12 @@ void splitInto(Link& link, const Bytes& merged) {
 // writes past the old end before moving it, which AddressSanitizer's vector checks
 // take for an overflow.
 void takeSplit(Link& link) {
-    const Bytes& next = link.splitMessages[link.splitNext++];
-    link.inMessage.clear();
-    link.inMessage.insert(link.inMessage.end(), next.begin(), next.end());
+    auto& w = LinkAccess::wire(link);
+    const Bytes& next = w.splitMessages[w.splitNext++];
+    w.inMessage.clear();
+    w.inMessage.insert(w.inMessage.end(), next.begin(), next.end());
 }
 
-void putHeader(Bytes& m, std::uint8_t number, std::uint8_t count) {
-    m.insert(m.end(), {kSysEx, kNonRealTime, kDataDevice, kFileDump, kDataPacket, number, count});
-}
 
 void putTrailer(Bytes& m) {
     m.push_back(kChecksum);
@@ -69,20 +74,26 @@ void putWordBytes(std::uint8_t* out, std::uint32_t w) {
     out[3] = static_cast<std::uint8_t>(w);
 }
 
-// Sends the packet built in outMessage and polls until the answer carrying the
-// same packet number and at least minLength bytes is in inMessage.
-void sendAndAwait(Link& link, std::size_t minLength) {
-    link.inMessage.clear();
-    sendOutMessage(link);
-    while (link.lastReplyNumber != link.packetNumber) {
-        pollMessage(link, true);
-        if (link.inMessage.size() >= minLength) link.lastReplyNumber = link.inMessage[kNumberAt];
+// Sends the packet built in the link's outgoing message and polls until the answer
+// carrying the same packet number and at least minLength bytes has come: that answer.
+const Bytes& sendAndAwait(Link& link, std::size_t minLength) {
+    auto& w = LinkAccess::wire(link);
+    link.midi.send(w.outMessage);
+    w.outMessage.clear();
+    for (;;) {
+        const Bytes& answer = pollMessage(link, true);
+        if (answer.size() >= minLength) w.lastReplyNumber = answer[kNumberAt];
+        if (w.lastReplyNumber == w.packetNumber) return answer;
     }
 }
 
-std::uint8_t nextPacketNumber(Link& link) {
-    link.packetNumber = static_cast<std::uint8_t>((link.packetNumber + 1) & kNumberMask);
-    return link.packetNumber;
+// The outgoing message, emptied, begun as the next packet's header.
+Bytes& beginPacket(Link& link, std::uint8_t count) {
+    auto& w = LinkAccess::wire(link);
+    w.packetNumber = static_cast<std::uint8_t>((w.packetNumber + 1) & kNumberMask);
+    // What a failed send left is replaced.
+    w.outMessage.assign({kSysEx, kNonRealTime, kDataDevice, kFileDump, kDataPacket, w.packetNumber, count});
+    return w.outMessage;
 }
 
 // While the program waits, it looks around every so many empty polls: about 2 ms of
@@ -108,94 +119,98 @@ constexpr auto kBankOverAfter = std::chrono::seconds(1);
 // Notes the longest hold-up since the program last looked around, when it may have cost
 // messages.
 void noteHoldUp(Link& link, Clock::time_point now) {
-    if (!link.longestHoldUp) return;
-    const Clock::duration held = link.longestHoldUp();
+    if (!link.hooks.longestHoldUp) return;
+    auto& wait = LinkAccess::wait(link);
+    const Clock::duration held = link.hooks.longestHoldUp();
     Clock::duration kept = kLeastKept;
     if (link.midi.keptWhileStopped) kept = std::max<Clock::duration>(kept, link.midi.keptWhileStopped());
-    const bool bankOver = link.silentSince && now - held - *link.silentSince > kBankOverAfter;
-    if (held > kept && !bankOver) link.holdUps.push_back({held, link.lastLook, now});
+    const bool bankOver = wait.silentSince && now - held - *wait.silentSince > kBankOverAfter;
+    if (held > kept && !bankOver) wait.holdUps.push_back({held, wait.lastLook, now});
 }
 
 // Tells once in a silence that the program waits, and returns the name of an opened port
 // that has gone away, or empty.
 std::string checkWhileWaiting(Link& link, bool answerAwaited) {
+    auto& wait = LinkAccess::wait(link);
     const Clock::time_point now = link.now();
     noteHoldUp(link, now);
-    link.lastLook = now;
-    if (!link.silentSince) link.silentSince = now;
-    if (answerAwaited && !link.longWaitTold && now - *link.silentSince >= kWaitTold) {
-        if (link.longWait) link.longWait();
-        link.longWaitTold = true;
+    wait.lastLook = now;
+    if (!wait.silentSince) wait.silentSince = now;
+    if (answerAwaited && !wait.longWaitTold && now - *wait.silentSince >= kWaitTold) {
+        if (link.hooks.longWait) link.hooks.longWait->waitingLong();
+        wait.longWaitTold = true;
     }
-    if (!link.midi.missingPort || now - link.lastPortLook < kPortLookInterval) return {};
-    link.lastPortLook = now;
+    if (!link.midi.missingPort || now - wait.lastPortLook < kPortLookInterval) return {};
+    wait.lastPortLook = now;
     return link.midi.missingPort();
+}
+
+// A message came: the silence is over, and every hold-up noticed before the last look
+// around was followed by it. Newest first: once one is followed, every older one is too.
+void noteArrival(Link& link) {
+    auto& wait = LinkAccess::wait(link);
+    wait.silentSince.reset();
+    wait.longWaitTold = false;
+    for (auto h = wait.holdUps.rbegin(); h != wait.holdUps.rend() && !h->followed; ++h) {
+        h->followed = wait.lastLook > h->noticed;
+    }
 }
 
 }  // namespace
 
 void forgetHoldUps(Link& link) {
-    if (link.longestHoldUp) link.longestHoldUp();
-    link.holdUps.clear();
+    if (link.hooks.longestHoldUp) link.hooks.longestHoldUp();
+    forgetNotedHoldUps(link);
 }
+
+void forgetNotedHoldUps(Link& link) { LinkAccess::wait(link).holdUps.clear(); }
 
 void pause(Link& link, unsigned ms) {
-    if (link.sleepMs) link.sleepMs(ms);
+    if (link.hooks.sleepMs) link.hooks.sleepMs(ms);
 }
 
-void pollMessage(Link& link, bool answerAwaited) {
-    if (link.splitNext < link.splitMessages.size()) {
+const Bytes& pollMessage(Link& link, bool answerAwaited) {
+    auto& w = LinkAccess::wire(link);
+    if (w.splitNext < w.splitMessages.size()) {
         takeSplit(link);
-        return;
+        return w.inMessage;
     }
-    link.midi.poll(link.inMessage);
-    if (link.inMessage.empty() && ++link.emptyPolls >= kPollsPerLook) {
-        link.emptyPolls = 0;
+    link.midi.poll(w.inMessage);
+    auto& wait = LinkAccess::wait(link);
+    if (w.inMessage.empty() && ++wait.emptyPolls >= kPollsPerLook) {
+        wait.emptyPolls = 0;
         const std::string gone = checkWhileWaiting(link, answerAwaited);
         if (!gone.empty()) {
             // What arrived before the port went is still taken; then the wait ends,
             // since nothing more can come.
-            link.midi.poll(link.inMessage);
-            if (link.inMessage.empty()) {
-                throw MidiFailure("the MIDI port \"" + gone + "\" went away");
-            }
+            link.midi.poll(w.inMessage);
+            if (w.inMessage.empty()) throw MidiFailure("the MIDI port \"" + gone + "\" went away");
         }
     }
-    if (!link.inMessage.empty()) {
-        link.silentSince.reset();
-        link.longWaitTold = false;
-        // Newest first: once one is followed, every older one is too.
-        for (auto h = link.holdUps.rbegin(); h != link.holdUps.rend() && !h->followed; ++h) {
-            h->followed = link.lastLook > h->noticed;
-        }
-    }
-    if (holdsSeveralMessages(link.inMessage)) {
-        splitInto(link, link.inMessage);
+    if (!w.inMessage.empty()) noteArrival(link);
+    if (holdsSeveralMessages(w.inMessage)) {
+        splitInto(link, w.inMessage);
         takeSplit(link);
     }
+    return w.inMessage;
 }
 
-void sendOutMessage(Link& link) {
-    link.midi.send(link.outMessage);
-    link.outMessage.clear();
-}
+void sendMessage(Link& link, const Bytes& message) { link.midi.send(message); }
 
 std::uint8_t exchangeByte(Link& link, std::uint8_t value) {
-    putHeader(link.outMessage, nextPacketNumber(link), encodedCount(1));
-    putGroup(link.outMessage, &value, 1);
-    putTrailer(link.outMessage);
-    sendAndAwait(link, kByteAnswerLength);
-    return decodeByte(link.inMessage);
+    Bytes& packet = beginPacket(link, encodedCount(1));
+    putGroup(packet, &value, 1);
+    putTrailer(packet);
+    return decodeByte(sendAndAwait(link, kByteAnswerLength));
 }
 
 std::uint32_t exchangeWord(Link& link, std::uint32_t value) {
     std::uint8_t data[4];
     putWordBytes(data, value);
-    putHeader(link.outMessage, nextPacketNumber(link), encodedCount(4));
-    putGroup(link.outMessage, data, 4);
-    putTrailer(link.outMessage);
-    sendAndAwait(link, kWordAnswerLength);
-    const std::uint8_t* m = link.inMessage.data() + kDataAt;
+    Bytes& packet = beginPacket(link, encodedCount(4));
+    putGroup(packet, data, 4);
+    putTrailer(packet);
+    const std::uint8_t* m = sendAndAwait(link, kWordAnswerLength).data() + kDataAt;
     std::uint32_t word = 0;
     for (int i = 0; i < 4; ++i) {
         const std::uint32_t high = (m[0] & (kFirstFlagBit >> i)) != 0 ? 0x80u : 0u;
@@ -211,11 +226,10 @@ void sendBlock(Link& link, std::uint32_t w0, std::uint32_t w1, std::uint32_t w2,
     putWordBytes(data + 4, w1);
     putWordBytes(data + 8, w2);
     putWordBytes(data + 12, w3);
-    link.outMessage.clear();
-    putHeader(link.outMessage, nextPacketNumber(link), encodedCount(16));
-    putGroup(link.outMessage, data, kGroupBytes);
-    putGroup(link.outMessage, data + kGroupBytes, kGroupBytes);
-    putGroup(link.outMessage, data + 2 * kGroupBytes, 16 - 2 * kGroupBytes);
-    putTrailer(link.outMessage);
+    Bytes& packet = beginPacket(link, encodedCount(16));
+    putGroup(packet, data, kGroupBytes);
+    putGroup(packet, data + kGroupBytes, kGroupBytes);
+    putGroup(packet, data + 2 * kGroupBytes, 16 - 2 * kGroupBytes);
+    putTrailer(packet);
     sendAndAwait(link, kBlockAnswerLength);
 }

@@ -218,19 +218,16 @@ namespace {
 // Sends a probe through the link, noted as sent.
 std::size_t sendProbe(Link& link, Tally& tally, Round round, Bytes message) {
     const std::size_t sent = noteSent(tally, round, std::move(message));
-    link.outMessage = tally.sent[sent].bytes;
-    sendOutMessage(link);
+    sendMessage(link, tally.sent[sent].bytes);
     return sent;
 }
 
 // Takes what came in, if anything: true when a message did that is not real-time.
 bool takeIncoming(Link& link, Tally& tally, Round round) {
-    pollMessage(link);
-    if (link.inMessage.empty()) return false;
-    noteReceived(tally, round, link.inMessage);
-    const bool realTime = isRealTime(link.inMessage);
-    link.inMessage.clear();
-    return !realTime;
+    const Bytes& message = pollMessage(link);
+    if (message.empty()) return false;
+    noteReceived(tally, round, message);
+    return !isRealTime(message);
 }
 
 // How long a copy is waited for, after `exchanges` of which anything came back or not.

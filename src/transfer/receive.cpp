@@ -91,52 +91,49 @@ bool belongsToBank(Numbering& n, const Bytes& m, std::int32_t receivedCount) {
 void requestBank(Link& link, ReceiveOutcome& outcome, Progress& progress) {
     pause(link, kCommandPauseMs);
     sendCommand(link, Command::BeginReceive);
-    waitForFirstMessage(link);
+    outcome.ready = answerStatus(waitForFirstMessage(link)) == wire::kStatusReady;
     // The handheld streams only once it has answered: what held the program up before the
     // answer came cost the bank nothing.
-    link.holdUps.clear();
-    outcome.ready = answerStatus(link.inMessage) == wire::kStatusReady;
+    forgetNotedHoldUps(link);
     progress.reached(outcome.ready ? Stage::HandheldReady : Stage::HandheldNotReady);
-    link.inMessage.clear();
 }
 
-// Polls until a message is in link.inMessage, showing progress, or until the handheld has
-// been silent long enough to have ended the bank: then false.
-bool awaitMessage(Link& link, std::int32_t receivedCount, bool& progressShown, Progress& progress) {
-    std::uint32_t idleCountdown = link.bankEndPolls;
-    do {
+// Polls until a message comes, showing progress: the message, or an empty one once the
+// handheld has been silent long enough to have ended the bank.
+const Bytes& awaitMessage(Link& link, std::int32_t receivedCount, bool& progressShown, Progress& progress) {
+    std::uint32_t idleCountdown = link.bankEndPolls();
+    for (;;) {
         if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
         // Until the first byte, the handheld owes the bank; then silence ends it.
-        pollMessage(link, receivedCount == 0);
+        const Bytes& message = pollMessage(link, receivedCount == 0);
         if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
             progress.moved(static_cast<std::uint32_t>(receivedCount), 0);
             progressShown = true;
         }
-    } while (idleCountdown != 0 && link.inMessage.empty());
-    return idleCountdown != 0;
+        if (idleCountdown == 0 || !message.empty()) return message;
+    }
 }
 
 // Saves the bank's bytes until silence ends it or one cannot be written.
 void receiveBank(Link& link, const Destination& file, Numbering& numbering, std::vector<Clock::time_point>& arrivals,
                  ReceiveOutcome& outcome, Progress& progress) {
-    bool progressShown = false, more = true;
+    bool progressShown = false;
     std::error_code why;
-    while (more && outcome.problems.empty()) {
-        more = awaitMessage(link, outcome.receivedCount, progressShown, progress);
+    while (outcome.problems.empty()) {
+        const Bytes& message = awaitMessage(link, outcome.receivedCount, progressShown, progress);
+        if (message.empty()) return;
         // A message too short to carry a data byte (a channel message, say) is not one.
-        if (link.inMessage.size() >= wire::kByteMessageLength &&
-            belongsToBank(numbering, link.inMessage, outcome.receivedCount)) {
+        if (message.size() >= wire::kByteMessageLength && belongsToBank(numbering, message, outcome.receivedCount)) {
             arrivals.push_back(link.now());
             // Each byte goes to the operating system at once, so that Ctrl-C, which
             // ends the process without warning, never loses a byte received.
-            if (writeFileByte(file.fd, decodeByte(link.inMessage), why)) {
+            if (writeFileByte(file.fd, decodeByte(message), why)) {
                 ++outcome.receivedCount;
                 progressShown = false;
             } else {
                 outcome.problems.push_back({ReceiveFailure::CannotWrite, file.writing, why});
             }
         }
-        link.inMessage.clear();
     }
 }
 
@@ -209,7 +206,7 @@ void placeIfWhole(Link& link, Destination& file, const std::vector<Clock::time_p
     // A hold-up longer than the MIDI system keeps messages for is a sign too, when it may
     // have cost messages that leave no gap.
     Clock::duration heldUp{};
-    for (const HoldUp& h : link.holdUps) {
+    for (const HoldUp& h : link.holdUps()) {
         if (h.length > heldUp && mayHideLoss(arrivals, h)) heldUp = h.length;
     }
     if (heldUp.count() != 0) problems.push_back({ReceiveFailure::HeldUp, {}, {}, heldUp});
@@ -237,7 +234,6 @@ bool couldHideLoss(const HoldUpCost& cost) {
 
 ReceiveOutcome receiveFile(Link& link, const char* fileName, Progress& progress) {
     ReceiveOutcome outcome;
-    link.inMessage.clear();
     Destination file;
     if (!openDestination(fileName, file, outcome, progress)) return outcome;
     outcome.requested = true;

@@ -9,9 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string file = (std::filesystem::temp_directory_path() / "tpmidi-fuzz-receive").string();
     // Before the first data byte the wait has no limit: give up after a while.
-    Scripted peer(cutIntoMessages(data, size));
+    Scripted peer(cutIntoMessages(data, size), false, Link(64));
     peer.silence = 1000;
-    peer.link.bankEndPolls = 64;
     ReceiveOutcome outcome;
     try {
         outcome = receiveFile(peer.link, file.c_str(), peer.progress);
