@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one of the variants that CMakePresets.json names (default: the
 # "default" preset, into build/); further arguments go to cmake's configure step.
-#   scripts/build.sh [default | werror | sanitized | fuzz | windows | libcxx] [CMAKE ARGS...]
+#   scripts/build.sh [default | werror | release | sanitized | fuzz | windows | libcxx] [CMAKE ARGS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}

@@ -6,6 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 trap 'echo "release.sh: FAILED at line $LINENO: $BASH_COMMAND" >&2' ERR
+# The Debian package's build and the Windows zip's cross build, installed once.
+bash scripts/setup.sh platforms
+export TPMIDI_PROVISIONED=platforms
 if [ -n "$(git status --porcelain)" ]; then
     echo "release.sh: the work tree has changes (below): commit or stash them, so that the release is the commit" >&2
     git status --short >&2
@@ -23,9 +26,7 @@ packed=$(mktemp -d)
 trap 'rm -rf "$packed"' EXIT
 
 echo "release.sh: the Debian package"
-bash scripts/setup.sh
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTPMIDI_BUILD_TESTS=OFF -DTPMIDI_BUILD_BENCH=OFF >/dev/null
-cmake --build build-release -j"$(nproc)" >/dev/null
+bash scripts/build.sh release >/dev/null
 (cd build-release && cpack -G DEB -B "$packed/deb" >/dev/null)
 mv "$packed"/deb/tpmidi01_*.deb "$dist/"
 

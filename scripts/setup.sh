@@ -9,20 +9,39 @@
 #                                the libc++ build
 #   scripts/setup.sh vm          also scripts/vm-run's VM (qemu, busybox), and its
 #                                kernel and initramfs cached in build-deps/vm
+# Several groups may be named at once. An entry point (demo.sh, test.sh, release.sh)
+# provisions once, at its start, and exports TPMIDI_PROVISIONED with the groups it named:
+# the scripts it runs then find nothing to do here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++ cmake make pkg-config librtmidi-dev jackd2 libsystemd-dev)
-quick_packages=(libgtest-dev python3-pytest lintian bash-completion python3-dbusmock dbus-daemon dbus-bin)
-test_packages=("${quick_packages[@]}" clang libclang-rt-14-dev libbenchmark-dev)
-case ${1:-} in
-    "") ;;
-    quick) packages+=("${quick_packages[@]}") ;;
-    test) packages+=("${test_packages[@]}") ;;
-    platforms) packages+=("${test_packages[@]}" g++-mingw-w64-x86-64-posix wine64 libc++-dev
-                          libc++abi-dev groff-base) ;;
-    vm) packages+=(qemu-system-x86 busybox-static binutils) ;;
-    *) echo "setup.sh: unknown group $1" >&2; exit 2 ;;
-esac
+# Each group holds the one before it; the VM's stands apart.
+implied() {
+    case $1 in
+        quick) echo quick base ;;
+        test) echo test quick base ;;
+        platforms) echo platforms test quick base ;;
+        *) echo "$1" ;;
+    esac
+}
+provided=" "
+for group in ${TPMIDI_PROVISIONED:-}; do provided+="$(implied "$group") "; done
+packages=()
+vm=false
+for group in "${@:-base}"; do
+    for part in $(implied "$group"); do
+        [[ $provided == *" $part "* ]] && continue
+        provided+="$part "
+        case $part in
+            base) packages+=(g++ cmake make pkg-config librtmidi-dev jackd2 libsystemd-dev) ;;
+            quick) packages+=(libgtest-dev python3-pytest lintian bash-completion python3-dbusmock dbus-daemon dbus-bin) ;;
+            test) packages+=(clang libclang-rt-14-dev libbenchmark-dev) ;;
+            platforms) packages+=(g++-mingw-w64-x86-64-posix wine64 libc++-dev libc++abi-dev groff-base) ;;
+            vm) packages+=(qemu-system-x86 busybox-static binutils); vm=true ;;
+            *) echo "setup.sh: unknown group $part" >&2; exit 2 ;;
+        esac
+    done
+done
+[ ${#packages[@]} -gt 0 ] || $vm || exit 0
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
@@ -41,6 +60,6 @@ if [ ${#missing[@]} -gt 0 ]; then
         exit 1
     fi
 fi
-if [ "${1:-}" == "vm" ] && ! bash scripts/vm-run --ready; then
+if $vm && ! bash scripts/vm-run --ready; then
     bash scripts/vm-run --prepare || { echo "setup.sh: FAILED to prepare the VM (scripts/vm-run --prepare)" >&2; exit 1; }
 fi

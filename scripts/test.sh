@@ -1,23 +1,57 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test, every build with warnings as
-# errors, in lanes that run at once, since each is mostly one busy thread:
-#   the host: the in-process suite (GCC); the Windows build (its unit tests under
-#     Wine), a release made from a fresh clone, and the libc++ build; the end-to-end suite over a private JACK server;
-#     both suites again built with clang, AddressSanitizer and
-#     UndefinedBehaviorSanitizer; the fuzz targets;
-#   the VM: the end-to-end suite over the ALSA sequencer and through its USB MIDI
-#     interface with the Linux build, then through the interface with the Windows
-#     build under Wine, once the host's lane has built it.
-# First, the documents may cite only tests that exist.
-#   scripts/test.sh --quick   only the build, the in-process suite and the end-to-end
-#                             suite over JACK: a few minutes, Debian packages only
+# Installs what is missing, builds with warnings as errors, and runs every test in the
+# lanes of the table below: the host's rows one after another, and meanwhile the VM's, in
+# one boot. First, the documents may cite only tests that exist.
+#   scripts/test.sh           every lane: about half an hour on two cores
+#   scripts/test.sh --quick   the quick lane: the build, the in-process suite and the
+#                             end-to-end suite over JACK: a few minutes, Debian packages only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # A step that fails says which; its own messages, or where its log is, come before.
 trap 'echo "test.sh: FAILED at line $LINENO: $BASH_COMMAND" >&2' ERR
 quick=false
 [ "${1:-}" == "--quick" ] && quick=true
-bash scripts/setup.sh "$($quick && echo quick || echo test)"
+
+# lane | what it runs | its command. Lanes: "both" (the quick lane's, and the host's
+# too), "quick" (the quick lane's alone), "host", "vm". The guest learns that the host
+# has built the Windows build from a file on the shared project (its /tmp is its own).
+# The full run's end-to-end suite over JACK is the sanitized build's; the plain build
+# runs there only what the sanitized run leaves out, and its whole suite in the VM.
+steps='
+both  | the in-process suite (GCC)                       | (cd build && ctest --output-on-failure -j2)
+quick | the end-to-end suite over JACK                   | bash scripts/e2e.sh build jack
+host  | the Windows build, its unit tests under Wine     | bash scripts/platforms.sh windows && touch build/windows-built
+host  | a release made from a fresh clone, and what it made | bash scripts/release-check.sh
+host  | the libc++ build, its unit tests                 | bash scripts/platforms.sh libcxx
+host  | built with clang, the sanitizers proved on       | bash scripts/build.sh sanitized && bash scripts/sanitizer-canary.sh build-asan past-block signed
+host  | the in-process suite under the sanitizers        | (cd build-asan && ctest --output-on-failure -j2)
+host  | the end-to-end suite over JACK, sanitized        | E2E_SANITIZED=1 bash scripts/e2e.sh build-asan jack
+host  | the end-to-end tests the sanitized run leaves out | bash scripts/e2e.sh build jack -m unsanitized
+host  | fuzzing                                          | bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+vm    | the Linux build over the ALSA sequencer          | bash scripts/e2e.sh build alsa
+vm    | the Linux build through the USB MIDI interface   | bash scripts/e2e.sh build usb
+vm    | the Windows build under Wine, through the USB MIDI interface | while [ ! -e build/windows-built ]; do sleep 2; done; bash scripts/e2e.sh build-windows usb
+'
+# The rows of some lanes, as "what|command" lines.
+rows() {
+    echo "$steps" | awk -F'|' -v want="$1" '
+        { gsub(/^ +| +$/, "", $1) }
+        $1 != "" && index(" " want " ", " " $1 " ") {
+            for (i = 2; i <= 3; i++) gsub(/^ +| +$/, "", $i)
+            print $2 "|" $3 }'
+}
+# Runs rows one after another, each announced; the first that fails ends them.
+run_rows() {
+    while IFS='|' read -r what command; do
+        echo "--- $what"
+        bash -c "set -euo pipefail; $command" </dev/null || { echo "FAILED: $what"; return 1; }
+    done
+}
+
+groups=(quick)
+$quick || groups=(platforms vm)
+bash scripts/setup.sh "${groups[@]}"
+export TPMIDI_PROVISIONED="${groups[*]}"
 python3 scripts/readme-claims.py
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
@@ -28,33 +62,25 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 echo "=== build"
 bash scripts/build.sh werror
 if $quick; then
-    (cd build && ctest --output-on-failure -j2)
-    bash scripts/e2e.sh build jack
+    rows "both quick" | run_rows
     echo "=== the quick lane passed"
     exit 0
 fi
-bash scripts/setup.sh vm
-bash scripts/setup.sh platforms
 lanes=$(mktemp -d)
-# The guest learns that the host has built the Windows build from a file on the shared
-# project (its /tmp is its own).
-windows_built=$PWD/build/windows-built
-rm -f "$windows_built"
-
-# One VM, booted once: the Linux build's suites, then the Windows build's once the host
-# has built it. (Two VMs at once starve each other: an emulated receive's closing
-# silence, 2^29 polls, then outlasts any sensible limit.)
+rm -f build/windows-built
+# On the shared project, where the guest reads it.
+rows vm >build/vm-lane.rows
+# One VM, booted once. (Two VMs at once starve each other: an emulated receive's closing
+# silence, 2^29 polls, then outlasts any sensible limit.) Its rows all run; its status
+# says whether any failed.
 vm_lane() {
     bash scripts/vm-run --timeout 2700 bash -c '
         status=0
-        for transport in alsa usb; do
-            echo "--- the Linux build over $transport"
-            bash scripts/e2e.sh build "$transport" || status=1
-        done
-        echo "--- the Windows build under Wine, through the USB interface"
-        while [ ! -e "$1" ]; do sleep 2; done
-        bash scripts/e2e.sh build-windows usb || status=1
-        exit "$status"' vm-lane "$windows_built"
+        while IFS="|" read -r what command; do
+            echo "--- $what"
+            bash -c "set -euo pipefail; $command" </dev/null || { echo "FAILED: $what"; status=1; }
+        done <"$1"
+        exit "$status"' vm-lane build/vm-lane.rows
 }
 vm_lane >"$lanes/vm.log" 2>&1 &
 vm_pid=$!
@@ -63,22 +89,7 @@ vm_pid=$!
 trap 'kill $vm_pid 2>/dev/null || true; pkill -f "qemu-system-x86_64.*$PWD/build-deps/vm" 2>/dev/null || true; rm -rf "$lanes"' EXIT
 
 echo "=== the host's lane"
-(cd build && ctest --output-on-failure -j2)
-echo "--- Windows (MinGW-w64, Wine) and libc++ builds"
-bash scripts/platforms.sh windows
-touch "$windows_built"
-echo "--- a release made from a fresh clone, and what it made"
-bash scripts/release-check.sh
-bash scripts/platforms.sh libcxx
-echo "--- the end-to-end suite over JACK"
-bash scripts/e2e.sh build jack
-echo "--- built with clang, under AddressSanitizer and UndefinedBehaviorSanitizer"
-bash scripts/build.sh sanitized
-bash scripts/sanitizer-canary.sh build-asan past-block signed
-(cd build-asan && ctest --output-on-failure -j2)
-E2E_SANITIZED=1 bash scripts/e2e.sh build-asan jack
-echo "--- fuzzing"
-bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+rows "both host" | run_rows
 
 status=0
 wait "$vm_pid" || status=$?
