@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/commands.h"
+
 using namespace wire;
 
 namespace {
@@ -324,6 +326,10 @@ void stream(Link& link, LoopbackProgress& progress, LoopbackResult& result) {
 
 LoopbackResult checkLoopback(Link& link, LoopbackProgress& progress) {
     LoopbackResult result;
+    // The MIDI system joins the ports just opened a moment later (JACK at a later cycle of
+    // its graph, on a busy machine later still): a first message sent at once can be lost,
+    // and would count against the interface. Every job pauses so before its first message.
+    pause(link, kCommandPauseMs);
     if (link.midi.passRealTime) link.midi.passRealTime();
     // What the MIDI system dropped before the check is none of its business.
     if (link.midi.dropped) link.midi.dropped();
