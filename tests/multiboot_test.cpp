@@ -64,6 +64,15 @@ TEST(MultibootUpload, ConsoleAcceptsTheImage) {
         const auto sends = rig.sends();
         EXPECT_EQ(std::count_if(sends.begin(), sends.end(),
                                 [](const std::string& m) { return m.substr(18) == "04 08 00 00 63 51 00 F7"; }), 2);
+        // So are the header's command and its first halfword (the image's first two bytes,
+        // both under 0x80: no flag bits), and the length word, 0xFF9C.
+        const auto header = std::find_if(sends.begin(), sends.end(),
+                                         [](const std::string& m) { return m.substr(18) == "04 00 00 00 61 02 00 F7"; });
+        ASSERT_TRUE(header != sends.end() && header + 1 != sends.end());
+        EXPECT_EQ(header[1].substr(18), hexLine({0x04, 0x00, 0x00, 0x00, c.size > 1 ? data[1] : std::uint8_t{0}, data[0],
+                                                 0x00, 0xF7}));
+        EXPECT_EQ(std::count_if(sends.begin(), sends.end(),
+                                [](const std::string& m) { return m.substr(18) == "04 18 00 00 7F 1C 00 F7"; }), 1);
         // Each pause comes right before a try.
         EXPECT_EQ(rig.count("sleep 63"), c.waits);
         for (std::size_t i = 0; i + 1 < rig.events.size(); ++i) {
