@@ -4,7 +4,7 @@
 #include "rig.h"
 #include "transfer/receive.h"
 
-static const std::string kReady = "Ready to receive data.\n\n";
+static const std::string kReady = consoleText("receive.ready");
 
 // A receive's progress, unheard.
 struct Quiet : Progress {
@@ -13,19 +13,14 @@ struct Quiet : Progress {
 
 TEST(ReceiveFile, SavesEveryByteWithProgress) {
     ScratchDir dir;
-    const std::pair<std::uint32_t, std::string> cases[] = {
-        {500, "0k saved... done.\n"},
-        {1024, "1k saved \r1k saved... done.\n"},
-        {2500, "1k saved \r2k saved \r2k saved... done.\n"},
-    };
-    for (const auto& [size, tail] : cases) {
+    for (const std::uint32_t size : {500u, 1024u, 2500u}) {
         SCOPED_TRACE(size);
         HandheldConfig config;
         config.bank = pattern(size, 0x24);
         Rig rig(config, "\n", size == 500 ? kReceiveIdlePolls : 10000);  // one case with the real limit
         const std::string file = dir.name("bank.tp2");
         EXPECT_EQ(rig.run({"-receive", file}), 0);
-        EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + tail + "\n");
+        EXPECT_EQ(rig.screen.text, kPortsOpened + receivedText(size));
         EXPECT_EQ(readAll(file), config.bank);
         EXPECT_EQ(rig.err.str(), saved(file, size));
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(file + ".part")));
@@ -89,15 +84,12 @@ TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
         bool asked = false;  // asked as the receive starts, and as it ends
         if (drops) rig.link.midi.dropped = [&asked] { return std::exchange(asked, true); };
         rig.run({"-receive", file});
-        std::string progress;
-        for (std::size_t k = 1; k <= arrived.size() / 1024; ++k) progress += std::to_string(k) + "k saved \r";
+        const auto count = static_cast<std::uint32_t>(arrived.size());
+        EXPECT_EQ(rig.screen.text, kPortsOpened + receivedText(count, said.empty()));
         if (said.empty()) {
-            EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + progress + std::to_string(arrived.size() / 1024) +
-                                            "k saved... done.\n\n");
             EXPECT_EQ(rig.err.str(), saved(file, arrived.size()));
             EXPECT_EQ(readAll(file), arrived);
         } else {
-            EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + progress + "\nerror\n\n");
             EXPECT_EQ(rig.err.str(), receivingInto(file) + said + "tpmidi01: " +
                                          std::to_string(arrived.size()) + " bytes received are in " + file +
                                          ".part; " + file + " was left as it was\n");
@@ -146,7 +138,7 @@ TEST(ReceiveFile, WhatCountsAsTheAnswerAndAsAByte) {
         auto poll = rig.link.midi.poll;
         rig.link.midi.poll = [&, silence = silence](Bytes& m) { return ++polls > 1 && polls <= 1 + silence ? m.clear() : poll(m); };
         rig.run({"-receive", dir.name("x.tp2")});
-        EXPECT_EQ(rig.screen.text, kPortsOpened + text + "0k saved... done.\n\n");
+        EXPECT_EQ(rig.screen.text, kPortsOpened + text + consoleText("receive.done"));
         EXPECT_EQ(readAll(dir.name("x.tp2")), bytes);
     }
 }
@@ -167,8 +159,8 @@ TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
         {{"-receive", dir.path}, askName, "tpmidi01: cannot write " + dir.path + ": "},
 #ifndef _WIN32
         // A full disk: what arrives cannot be saved.
-        {{"-receive", "/dev/full"}, kReady + "\nerror\n\n", "tpmidi01: cannot write /dev/full: "},
-        {{"-receive", "/dev/null"}, kReady + "0k saved... done.\n\n", "tpmidi01: 100 bytes saved in /dev/null\n"},
+        {{"-receive", "/dev/full"}, receivedText(0, false), "tpmidi01: cannot write /dev/full: "},
+        {{"-receive", "/dev/null"}, receivedText(100), "tpmidi01: 100 bytes saved in /dev/null\n"},
 #endif
     };
     for (const Case& c : cases) {
@@ -317,7 +309,7 @@ TEST(ReceiveFile, ABankThatCannotTakeTheFilesPlaceIsNotDone) {
         dir.file("song.tp2/inside", {1});
     };
     rig.run({"-receive", file});
-    EXPECT_EQ(rig.screen.text, kPortsOpened + kReady + "\nerror\n\n");
+    EXPECT_EQ(rig.screen.text, kPortsOpened + receivedText(100, false));
     const std::string err = rig.err.str(), cannot = "tpmidi01: cannot replace " + file + ": ";
     const std::size_t said = err.find(cannot);
     ASSERT_NE(said, std::string::npos) << err;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -154,6 +155,61 @@ inline std::string saved(const std::string& file, std::size_t bytes) {
 inline Bytes readAll(const std::string& name) {
     std::ifstream file(std::filesystem::u8path(name), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A console text of tests/console.texts, its {file}, {k} and {n} filled in.
+inline std::string consoleText(const std::string& name, const std::string& file = "", std::uint32_t k = 0,
+                               std::uint32_t n = 0) {
+    static const char* const kTexts =
+#include "console_texts.inc"
+        ;
+    std::istringstream lines(kTexts);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, name.size() + 3, name + " = ") != 0) continue;
+        std::string text;
+        for (std::size_t i = name.size() + 3; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == '\\' && i + 1 < line.size()) {
+                const char e = line[++i];
+                text += e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+            } else if (line.compare(i, 6, "{file}") == 0) {
+                text += file, i += 5;
+            } else if (line.compare(i, 3, "{k}") == 0 || line.compare(i, 3, "{n}") == 0) {
+                text += std::to_string(line[i + 1] == 'k' ? k : n), i += 2;
+            } else {
+                text += c;
+            }
+        }
+        return text;
+    }
+    ADD_FAILURE() << "no console text " << name;
+    return {};
+}
+
+// The console text of a file of `size` bytes sent, after the ports' lines: a GBA ROM's
+// multiboot (always the whole 256 KiB) as the console took the image or not.
+inline std::string sentText(std::uint8_t first, const std::string& file, std::uint32_t size, bool accepted = true) {
+    if (first == 0x2E) {
+        std::string text = consoleText("multiboot.before", file);
+        for (std::uint32_t k = 1; k <= 256; ++k) text += consoleText("multiboot.progress", "", k);
+        return text + consoleText(accepted ? "multiboot.accepted" : "multiboot.rejected");
+    }
+    // The kinds by their first byte: a Game Boy ROM, a 2.5 bank, a 1.6 bank; any other file.
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", first);
+    const std::string kind = first == 0xC9 || first == 0x24 || first == 0xAB ? std::string("send.") + hex : "send.other";
+    std::string text = consoleText(kind + ".before", file);
+    const std::uint32_t n = size / 1024;
+    for (std::uint32_t done = 0; done < size; done += 1024) text += consoleText("send.progress", "", done / 1024, n);
+    return text + consoleText("send.done", "", 0, n) + consoleText(kind + ".after");
+}
+
+// The console text of a receive of `count` bytes, after the ports' lines, as the whole bank
+// was saved or not.
+inline std::string receivedText(std::uint32_t count, bool whole = true) {
+    std::string text = consoleText("receive.ready");
+    for (std::uint32_t k = 1; k <= count / 1024; ++k) text += consoleText("receive.progress", "", k);
+    return text + (whole ? consoleText("receive.done", "", count / 1024) : consoleText("receive.error"));
 }
 
 // Bytes with the given first byte, then a pattern that exercises bit 7.

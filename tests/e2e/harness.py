@@ -393,6 +393,36 @@ def busy(seconds=120):
             p.wait()
 
 
+def console_text(name, file="", k=0, n=0):
+    """A console text of tests/console.texts, which the in-process tests read too."""
+    for line in (Path(__file__).parent.parent / "console.texts").read_text(encoding="utf-8").splitlines():
+        key, sep, text = line.partition(" = ")
+        if sep and key == name:
+            text = re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
+            return text.replace("{file}", str(file)).replace("{k}", str(k)).replace("{n}", str(n))
+    raise KeyError(name)
+
+
+def sent_text(first, file, size):
+    """A file of `size` bytes sent, after the ports' lines; a GBA ROM (0x2E) by multiboot, always
+    the whole 256 KiB, the image taken."""
+    if first == 0x2E:
+        return (console_text("multiboot.before", file)
+                + "".join(console_text("multiboot.progress", k=k) for k in range(1, 257))
+                + console_text("multiboot.accepted"))
+    kind = f"send.0x{first:02X}" if first in (0xC9, 0x24, 0xAB) else "send.other"
+    n = size // 1024
+    return (console_text(kind + ".before", file)
+            + "".join(console_text("send.progress", k=done // 1024, n=n) for done in range(0, size, 1024))
+            + console_text("send.done", n=n) + console_text(kind + ".after"))
+
+
+def received_text(size, whole=True):
+    """A receive of `size` bytes, after the ports' lines, the whole bank saved or not."""
+    return (console_text("receive.ready") + "".join(console_text("receive.progress", k=k) for k in range(1, size // 1024 + 1))
+            + (console_text("receive.done", k=size // 1024) if whole else console_text("receive.error")))
+
+
 def make_file(path, first, size):
     """A file with the given first byte, then noise."""
     data = bytes([first]) + os.urandom(size - 1)

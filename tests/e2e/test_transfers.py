@@ -7,34 +7,7 @@ import time
 
 import pytest
 
-from harness import busy, make_file, wait_until
-
-KINDS = {  # the first byte: the text before the progress lines, and after the last one
-    0xC9: ("Loaded Game Boy ROM: {}\n\nIn the trackpod boot screen,\npress SELECT + START or A or B,\n"
-           "then press enter here.\n", "... done.\n"),
-    0x24: ("Loaded trackpod 2.5 bank: {}\n\nIn trackpod, select the bank to overwrite,\n"
-           "move the cursor to the very right and\npress A+B+DOWN so that a status bar appears on the bottom.\n"
-           "Then press enter here.\n", "\ndone\n\n"),
-    0xAB: ("Loaded trackpod 1.6 bank: {}\n\nIn trackpod, select the bank to overwrite,\npress A+B+DOWN,\n"
-           "Then press enter here.\n", "... done.\nIn trackpod, press SELECT to save the received bank.\n\n"),
-    0x41: ("Loaded file: {}\nPress enter to send.\n", "... done.\n"),
-}
-
-
-def sent_text(first, name, size):
-    k = size // 1024
-    if first == 0x2E:  # a GBA ROM, by multiboot: always the whole 256 KiB
-        return (f"\nLoaded GBA ROM: {name}\n\n"
-                "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r"
-                "Connection OK, logo should re-appear now.\n\n\rSending ROM (press ctrl-c to cancel):\n\n\r"
-                + "".join(f"\r{n}k of 256k sent" for n in range(1, 257))
-                + "\nTransfer complete.\n\n\rThe trackpod logo should appear now.\n\n\r"
-                "Keep B pressed and press START + SELECT to install the update.\n"
-                "After a successful update, trackpod will re-start.\n\n\n")
-    intro, end = KINDS[first]
-    return ("\n" + intro.format(name) + "".join(f"{i // 1024}k of {k}k sent\r" for i in range(0, size, 1024))
-            + f"{k}k of {k}k sent" + end)
-
+from harness import busy, make_file, received_text, sent_text, wait_until
 
 # Every transfer over JACK and through the USB interface, whose ports are the ALSA
 # sequencer's ports of a kernel driver, as a user's interface has.
@@ -59,12 +32,6 @@ def test_send(transport, sim, tmp_path, name, first, size):
     assert run.out == transport.opened() + sent_text(first, tmp_path / name, size)
     assert run.status == 0
     assert (tmp_path / "uploaded").read_bytes() == data
-
-
-def received_text(size, whole=True):
-    k = size // 1024
-    return ("Ready to receive data.\n\n" + "".join(f"{n}k saved \r" for n in range(1, k + 1))
-            + (f"{k}k saved... done.\n\n" if whole else "\nerror\n\n"))
 
 
 # In the VM a receive's closing silence takes minutes: the whole bank through the USB
