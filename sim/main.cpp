@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "midi/rtmidi_binding.h"
 #include "cable.h"
@@ -157,7 +158,7 @@ const SimOption kOptions[] = {
      "no virtual ports: serve the byte stream of a raw MIDI\ndevice (Linux: /dev/snd/midiC<n>D0 of an snd-virmidi card\n"
      "or of a USB MIDI gadget), as a handheld behind a MIDI\ninterface; ends when the device goes away",
      [](Options& o, const std::string& v) { o.rawDevice = v; }},
-    {"--cable-pace", nullptr, "with --raw-midi, take and send every byte at the MIDI\ncable's rate (320 us a byte)",
+    {"--cable-pace", nullptr, "take and send every byte at the MIDI cable's rate (320 us\na byte): with --raw-midi the device's; on virtual ports\neach answer leaves once it and the message before it\nwould have crossed a cable",
      [](Options& o, const std::string&) { o.cablePace = true; }},
     {"--loopback", nullptr, "no handheld: a cable from the program's output back to its\ninput, which returns what it is sent; the --loop options\nspoil it (and imply it)",
      [](Options& o, const std::string&) { o.loopback = true; }},
@@ -235,8 +236,15 @@ void serve(const Bytes& message, FarEnd& farEnd, const Options& options, std::of
         served.lastPacket = std::chrono::steady_clock::now();
         if (packetsBefore == 0) served.firstPacket = served.lastPacket;
     }
+    // On virtual ports at the cable's pace, an answer leaves once the message and the answer
+    // would have crossed a cable (a raw device paces its own bytes).
+    const bool carried = options.cablePace && options.rawDevice.empty();
+    std::size_t bytesBefore = message.size();
     Outgoing outgoing;
     while (!stopRequested && farEnd.take(outgoing)) {
+        if (carried && !outgoing.streamed) {
+            std::this_thread::sleep_for(wire::kByteTime * (std::exchange(bytesBefore, 0) + outgoing.bytes.size()));
+        }
         if (outgoing.streamed) {
             // A real cable carries one message per 3.5 ms; the program's input
             // queue is bounded, so an unpaced stream would lose bytes.
