@@ -178,11 +178,17 @@ TEST(ModeSwitches, TheFirstMessageDecides) {
 }
 
 TEST(PortChoice, ByName) {
-    const std::pair<std::vector<std::string>, std::optional<unsigned>> cases[] = {
-        {{"anything at all"}, 0},       {{"trackpod a", "trackpod b"}, 1}, {{"trackpod a", "USB MIDI"}, 0},
-        {{"USB MIDI", "trackpod"}, 1},  {{"Trackpod x", "USB"}, std::nullopt}, {{"trackpo", "USB"}, std::nullopt},
-        {{"xtrackpod", "USB"}, std::nullopt}, {{}, std::nullopt}};
-    for (const auto& [names, port] : cases) EXPECT_EQ(pickPortByName(names), port);
+    struct Case { const char* name; std::vector<std::string> ports; std::optional<unsigned> chosen; };
+    const Case cases[] = {
+        {"a single port, whatever its name", {"anything at all"}, 0},
+        {"of two beginning \"trackpod\", the last", {"trackpod a", "trackpod b"}, 1},
+        {"the one beginning \"trackpod\", first", {"trackpod a", "USB MIDI"}, 0},
+        {"the one beginning \"trackpod\", last", {"USB MIDI", "trackpod"}, 1},
+        {"letter case counts", {"Trackpod x", "USB"}, std::nullopt},
+        {"a part of the word is none", {"trackpo", "USB"}, std::nullopt},
+        {"only at the start", {"xtrackpod", "USB"}, std::nullopt},
+        {"no ports", {}, std::nullopt}};
+    for (const Case& c : cases) EXPECT_EQ(pickPortByName(c.ports), c.chosen) << c.name;
 }
 
 TEST(PortChoice, ByTheWantedPartOfTheName) {
