@@ -62,6 +62,7 @@ TEST(SendFile, AJobOfOverHalfAMinuteSaysHowLongItTakes) {
         {"a 32 KiB 2.5 bank: 231 s", 0x24, 32768, false, line("32768", "4", false)},
         {"a GBA ROM, always 256 KiB: 184 s", 0x2E, 1000, true, line("262144", "3", true)},
         {"an 8 KiB 1.6 bank: 59.6 s", 0xAB, 8192, true, line("8192", "1", true)},
+        {"12500 bytes of a 1.6 bank, paced: 90.9 s (88.0 s unpaced)", 0xAB, 12500, true, line("12500", "2", true)},
         {"4300 bytes of a 2.5 bank: 30.3 s", 0x24, 4300, true, line("4300", "1", true)},
         {"a 4 KiB 2.5 bank: 28.8 s", 0x24, 4096, false, ""},
         {"a 4 KiB file, paced: 29.8 s", 0x41, 4096, false, ""},
