@@ -205,6 +205,27 @@ TEST(LoopbackCheck, PortsJoinedAMomentAfterTheyOpenLoseItNothing) {
         << rig.screen.text;
 }
 
+TEST(LoopbackCheck, AMachineThatFrozeMidWaitLosesItNoCopy) {
+    // The whole machine stopped for 0.6 s while message 21's copy was awaited, longer than
+    // the wait; the copy comes once it runs again.
+    CheckRun rig;
+    rig.cableInstead();
+    Clock::duration frozen{};
+    rig.link.hooks.longestHoldUp = [&frozen] { return std::exchange(frozen, {}); };
+    std::size_t sent = 0;
+    rig.farEnd.send = [&sent, send = rig.farEnd.send](const Bytes& m) { ++sent, send(m); };
+    rig.farEnd.poll = [&rig, &frozen, &sent, poll = rig.farEnd.poll, polls = 0](Bytes& m) mutable {
+        if (sent == 21 && polls++ == 0) {
+            rig.clock += std::chrono::milliseconds(600);
+            frozen = std::chrono::milliseconds(600);
+            return m.clear();
+        }
+        poll(m);
+    };
+    EXPECT_EQ(rig.run({"--loopback"}), 0);
+    EXPECT_NE(rig.screen.text.find("stop and wait: 1024 of 1024 intact"), std::string::npos) << rig.screen.text;
+}
+
 TEST(LoopbackCheck, MessagesTheMidiSystemDroppedMeanItCannotTell) {
     // Every copy came back, but the MIDI system said it dropped some meanwhile (what it said
     // before the check is not the check's).

@@ -165,6 +165,15 @@ void forgetHoldUps(Link& link) {
 
 void forgetNotedHoldUps(Link& link) { LinkAccess::wait(link).holdUps.clear(); }
 
+bool lookForHoldUp(Link& link) {
+    auto& wait = LinkAccess::wait(link);
+    const std::size_t before = wait.holdUps.size();
+    const Clock::time_point now = link.now();
+    noteHoldUp(link, now);
+    wait.lastLook = now;
+    return wait.holdUps.size() > before;
+}
+
 void pause(Link& link, unsigned ms) {
     if (link.hooks.sleepMs) link.hooks.sleepMs(ms);
 }

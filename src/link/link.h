@@ -101,6 +101,9 @@ void pause(Link& link, unsigned ms);
 void forgetHoldUps(Link& link);
 // Forgets only the hold-ups already noted, not one the watch has yet to tell of.
 void forgetNotedHoldUps(Link& link);
+// Looks at once for a hold-up since the last look, as a wait does now and then: whether it
+// noted one (the newest of holdUps()).
+bool lookForHoldUp(Link& link);
 
 // The next incoming message, or an empty one: a view into the link's buffer, good until
 // the link next takes one. `answerAwaited`: the handheld owes an answer, so a long silence

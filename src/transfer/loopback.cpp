@@ -253,12 +253,15 @@ void stopAndWait(Link& link, LoopbackProgress& progress, LoopbackResult& result)
     for (std::uint32_t i = 0; i < kStopAndWaitExchanges && missing < kMostMissing; ++i) {
         const Clock::duration wait = copyWait(i, anyCame, result.roundTripsUs);
         const std::size_t sent = sendProbe(link, tally, Round::StopAndWait, stopAndWaitMessage(i));
-        const Clock::time_point start = link.now();
-        Clock::time_point now = start;
-        while (tally.sent[sent].state == CopyState::Pending && now - start <= wait) {
+        Clock::time_point start = link.now(), now = start;
+        while (tally.sent[sent].state == CopyState::Pending) {
             anyCame = takeIncoming(link, tally, Round::StopAndWait) || anyCame;
             now = link.now();
             if (tally.handheldAnswered) return void(result.end = LoopbackEnd::HandheldAnswered);
+            if (now - start <= wait) continue;
+            // A machine that froze meanwhile, the cable's far end with it, owes the wait that time.
+            if (!lookForHoldUp(link)) break;
+            start += link.holdUps().back().length;
         }
         giveUp(tally, sent);
         if (tally.sent[sent].state == CopyState::Missing) {
