@@ -297,7 +297,7 @@ TEST(LoopbackCheck, AHandheldTakesNothingAndIsNamed) {
     Scripted answering({{0xF0, 0x7E, 0x54, 0x07, 0x7F, 0x00, 0x00, 0x06, 0x00, 0xF7}});
     std::istringstream enter("\n");
     Console console{&enter, &answering.out, &answering.err};
-    EXPECT_EQ(checkInterface(answering.link, console), 1);
+    EXPECT_EQ(checkInterface(answering.link, console).status, 1);
     EXPECT_EQ(answering.out.str(), kAsked + "the handheld is connected: unplug it for this check, and cable the "
                                             "interface's MIDI OUT to its own MIDI IN\n");
 }

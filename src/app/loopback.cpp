@@ -160,7 +160,7 @@ int reportLoopback(Console& console, const LoopbackResult& r) {
     return 0;
 }
 
-int checkInterface(Link& link, Console& console) {
+Ended checkInterface(Link& link, Console& console) {
     writeLine(console, "");
     writeLine(console, "Loopback check: cable the MIDI interface's OUT to its own IN, and unplug the handheld.");
     writeLine(console, "Then press enter here.");
@@ -168,6 +168,8 @@ int checkInterface(Link& link, Console& console) {
     ProgressLine progress(console);
     const LoopbackResult result = checkLoopback(link, progress);
     const int status = reportLoopback(console, result);
-    if (result.end == LoopbackEnd::PortGone) throw MidiFailure(result.midiFailure);
-    return status;
+    if (result.end != LoopbackEnd::PortGone) return {status};
+    writeLine(console, "");
+    reportMidiFailure(console, result.midiFailure);
+    return {status, true};
 }

@@ -2,6 +2,7 @@
 // shapes of message, and says whether it carries them.
 #pragma once
 
+#include "app/ended.h"
 #include "link/link.h"
 #include "platform/console.h"
 #include "transfer/loopback.h"
@@ -11,5 +12,5 @@
 int reportLoopback(Console& console, const LoopbackResult& result);
 
 // Tells the user what to cable, waits for Enter, runs the check and reports it. A port that
-// went away ends it as every job: what was counted, then the failure thrown on.
-int checkInterface(Link& link, Console& console);
+// went away ends it as every job: what was counted, then the failure.
+Ended checkInterface(Link& link, Console& console);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/awake.h"
+#include "app/ended.h"
 #include "app/loopback.h"
 #include "app/modes.h"
 #include "app/numbers.h"
@@ -24,9 +25,6 @@ struct Request {
     std::string portWanted;
 };
 
-// A branch that has already said how the MIDI system failed it.
-struct EndedByMidiFailure {};
-
 // The file name of "-send" and "-receive", or null when none was given.
 const char* fileArgument(const Request& r) { return r.args.size() >= 3 ? r.args[2].c_str() : nullptr; }
 
@@ -34,15 +32,15 @@ std::uint8_t delayArgument(const Request& r) {
     return r.args.size() == 3 ? parseDelay(r.args[2]) : wire::kDefaultDelay;
 }
 
-int printVersion(Link&, Console& console, const Request&) {
+Ended printVersion(Link&, Console& console, const Request&) {
     writeLine(console, "tpmidi01 " TPMIDI_VERSION);
-    return 0;
+    return {};
 }
 
 void printUsage(Console& console);
 
 // The usage text, then what it does not name.
-int printHelp(Link&, Console& console, const Request&) {
+Ended printHelp(Link&, Console& console, const Request&) {
     printUsage(console);
     *console.out << "--list (or -l) lists the MIDI ports, marking those that would be opened without\n"
                     "asking, and opens none.\n\n"
@@ -52,20 +50,13 @@ int printHelp(Link&, Console& console, const Request&) {
                     "cable its MIDI OUT to its own MIDI IN, with the handheld unplugged. The exit\n"
                     "status is 0 when every message came back intact, 1 otherwise.\n\n";
     console.out->flush();
-    return 0;
+    return {};
 }
 
-int listAllPorts(Link& link, Console& console, const Request& r) {
+Ended listAllPorts(Link& link, Console& console, const Request& r) {
     listPorts(link.midi, console, Direction::Input, r.portWanted);
     listPorts(link.midi, console, Direction::Output, r.portWanted);
-    return 0;
-}
-
-// The run's end after the MIDI system failed: "error" on the console, the reason on the
-// error stream.
-void reportMidiFailure(Console& console, const std::string& reason) {
-    writeDiagnostic(console, reason);
-    writeLine(console, "error");
+    return {};
 }
 
 // Why the bank is not in the file named, in words.
@@ -140,7 +131,7 @@ private:
 
 // A receive cut short by the MIDI system ends as every branch does then, and the byte
 // count still comes last.
-int receive(Link& link, Console& console, const Request& r) {
+Ended receive(Link& link, Console& console, const Request& r) {
     const KeptAwake awake(link, std::string("receiving a bank into ") + (fileArgument(r) ? fileArgument(r) : "a file"));
     ReceiveLines lines(console);
     const ReceiveOutcome outcome = receiveFile(link, fileArgument(r), lines);
@@ -155,11 +146,11 @@ int receive(Link& link, Console& console, const Request& r) {
         *console.out << (outcome.receivedCount / 1024) << "k saved... done.";
         writeLine(console, "");
     }
-    if (outcome.midiFailure.empty()) return reportReceive(console, outcome), 0;
+    if (outcome.midiFailure.empty()) return reportReceive(console, outcome), Ended{};
     writeLine(console, "");
     reportMidiFailure(console, outcome.midiFailure);
     reportReceive(console, outcome);
-    throw EndedByMidiFailure{};
+    return {0, true};
 }
 
 struct Option {
@@ -171,8 +162,8 @@ struct Option {
     // What must be there first: nothing (it answers with nothing plugged in), the MIDI
     // objects, or the ports opened.
     enum class Needs { Nothing, Objects, Ports } needs;
-    // The exit status, which only a check makes anything but 0.
-    int (*branch)(Link&, Console&, const Request&);
+    // How it ended: cut short, or its exit status, which only a check makes anything but 0.
+    Ended (*branch)(Link&, Console&, const Request&);
     // Whether a run that cannot do the job (no ports, a MIDI failure) ends with status 1.
     bool statusTells = false;
 };
@@ -182,19 +173,23 @@ constexpr auto kNothing = Option::Needs::Nothing, kObjects = Option::Needs::Obje
 // Every option, in the order of the usage text: the usage text and the dispatch both
 // read it.
 const Option kOptions[] = {
-    {"-send", "-send filename", kPorts, [](Link& l, Console& c, const Request& r) { return sendFile(l, c, fileArgument(r)), 0; }},
+    {"-send", "-send filename", kPorts,
+     [](Link& l, Console& c, const Request& r) { return sendFile(l, c, fileArgument(r)), Ended{}; }},
     {"-receive", "-receive filename", kPorts, receive},
-    {"-sync", "-sync", kPorts, [](Link& l, Console& c, const Request&) { return switchSync(l, c, false), 0; }},
-    {"-SYNC", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchSync(l, c, true), 0; }},
+    {"-sync", "-sync", kPorts, [](Link& l, Console& c, const Request&) { return switchSync(l, c, false), Ended{}; }},
+    {"-SYNC", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchSync(l, c, true), Ended{}; }},
     {"-midi", "-midi <delay>", kPorts,
-     [](Link& l, Console& c, const Request& r) { return switchMidi(l, c, false, delayArgument(r)), 0; }},
+     [](Link& l, Console& c, const Request& r) { return switchMidi(l, c, false, delayArgument(r)), Ended{}; }},
     {"-MIDI", nullptr, kPorts,
-     [](Link& l, Console& c, const Request& r) { return switchMidi(l, c, true, delayArgument(r)), 0; }},
+     [](Link& l, Console& c, const Request& r) { return switchMidi(l, c, true, delayArgument(r)), Ended{}; }},
     {"-midireceive", "-midireceive", kPorts,
-     [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, false), 0; }},
-    {"-MIDIRECEIVE", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, true), 0; }},
-    {"-getmidi", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, false), 0; }},
-    {"-GETMIDI", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, true), 0; }},
+     [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, false), Ended{}; }},
+    {"-MIDIRECEIVE", nullptr, kPorts,
+     [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, true), Ended{}; }},
+    {"-getmidi", nullptr, kPorts,
+     [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, false), Ended{}; }},
+    {"-GETMIDI", nullptr, kPorts,
+     [](Link& l, Console& c, const Request&) { return switchMidiReceive(l, c, true), Ended{}; }},
     {"-l", nullptr, kObjects, listAllPorts},
     {"--list", nullptr, kObjects, listAllPorts},
     {"--loopback", nullptr, kPorts, [](Link& l, Console& c, const Request&) { return checkInterface(l, c); }, true},
@@ -232,7 +227,7 @@ int runWithObjects(Link& link, Console& console, const Request& request, const O
     const Arguments& args = request.args;
     const int failed = option && option->statusTells ? 1 : 0;
     try {
-        if (option && option->needs == kObjects) return option->branch(link, console, request);
+        if (option && option->needs == kObjects) return option->branch(link, console, request).status;
         if (!choosePort(link.midi, console, Direction::Input, request.portWanted) ||
             !choosePort(link.midi, console, Direction::Output, request.portWanted)) {
             return failed;
@@ -245,10 +240,10 @@ int runWithObjects(Link& link, Console& console, const Request& request, const O
         printUsage(console);
         return 0;
     }
-    int status = 0;
+    Ended ended;
     try {
         if (option) {
-            status = option->branch(link, console, request);
+            ended = option->branch(link, console, request);
         } else {
             writeDiagnostic(console, "unknown option \"" + args[1] + "\"; run tpmidi01 --help for the options");
         }
@@ -256,14 +251,18 @@ int runWithObjects(Link& link, Console& console, const Request& request, const O
         writeLine(console, "");
         reportMidiFailure(console, error.what());
         return failed;
-    } catch (const EndedByMidiFailure&) {
-        return failed;
     }
+    if (ended.cutShort) return failed;
     writeLine(console, "");
-    return status;
+    return ended.status;
 }
 
 }  // namespace
+
+void reportMidiFailure(Console& console, const std::string& reason) {
+    writeDiagnostic(console, reason);
+    writeLine(console, "error");
+}
 
 std::uint8_t parseDelay(const std::string& text) {
     const TypedInteger typed = readTypedInteger(text, 2147483648ULL);
@@ -298,7 +297,7 @@ private:
 int runToItsEnd(Link& link, Console& console, const std::vector<std::string>& args, const std::string& portWanted) {
     const Request request{args, portWanted};
     const Option* option = findOption(args);
-    if (option && option->needs == kNothing) return option->branch(link, console, request);
+    if (option && option->needs == kNothing) return option->branch(link, console, request).status;
     WaitingTold waiting(console);
     link.hooks.longWait = &waiting;
     int status = option && option->statusTells ? 1 : 0;

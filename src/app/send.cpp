@@ -114,7 +114,7 @@ void bootGba(Link& link, Console& console, ImageView view) {
     *console.out << "Start GBA and press START + SELECT, so that the Nintendo logo disappears.\n\n\r";
     console.out->flush();
     MultibootLines lines(console);
-    if (!uploadGbaMultiboot(link, view, lines)) {
+    if (uploadGbaMultiboot(link, view, lines) == MultibootEnd::NeverConfirmed) {
         // The console never confirmed the image: do not tell the user it worked.
         writeLine(console, "");
         writeLine(console, "error");
