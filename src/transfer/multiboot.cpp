@@ -83,9 +83,8 @@ std::uint32_t sendBody(Link& link, ImageView image, MultibootKeys keys, Progress
     return multibootCrcStep(crc, keys.finalValue);
 }
 
-// Asks until the console says it has the whole image, then gives the checksum. Whether
-// it ever said so.
-bool finish(Link& link, std::uint32_t crc) {
+// Asks until the console says it has the whole image, then gives the checksum.
+MultibootEnd finish(Link& link, std::uint32_t crc) {
     bool accepted = exchangeWord(link, kEndQuery) == kEndReady;
     for (std::uint32_t budget = kEndBudget; !accepted && budget > 0; --budget) {
         accepted = exchangeWord(link, kEndQuery) == kEndReady;
@@ -93,7 +92,7 @@ bool finish(Link& link, std::uint32_t crc) {
     exchangeWord(link, kChecksumCommand);
     exchangeWord(link, crc);
     exchangeWord(link, kClosingWord);
-    return accepted;
+    return accepted ? MultibootEnd::ImageTaken : MultibootEnd::NeverConfirmed;
 }
 
 }  // namespace
@@ -108,7 +107,7 @@ std::chrono::milliseconds multibootTime() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(wire);
 }
 
-bool uploadGbaMultiboot(Link& link, ImageView image, Progress& progress) {
+MultibootEnd uploadGbaMultiboot(Link& link, ImageView image, Progress& progress) {
     const MultibootKeys keys = connect(link, image, progress);
     return finish(link, sendBody(link, image, keys, progress));
 }

@@ -34,6 +34,10 @@ inline std::uint32_t multibootHandshake(std::uint8_t clientByte) {
 // words and the handshake's, each a word packet and its answer, and the body's blocks.
 std::chrono::milliseconds multibootTime();
 
+// How a multiboot ended short of a port gone: the console said that it had the whole
+// image, or never said so to any of the end queries it was allowed.
+enum class MultibootEnd { ImageTaken, NeverConfirmed };
+
 // Sends the image as the console's whole 256 KiB, zero past its end, once the console
-// waits for it. Whether the console said that it had the whole image.
-bool uploadGbaMultiboot(Link& link, ImageView image, Progress& progress);
+// waits for it.
+MultibootEnd uploadGbaMultiboot(Link& link, ImageView image, Progress& progress);
