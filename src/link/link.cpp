@@ -131,10 +131,9 @@ void noteHoldUp(Link& link, Clock::time_point now) {
 // Tells once in a silence that the program waits, and returns the name of an opened port
 // that has gone away, or empty.
 std::string checkWhileWaiting(Link& link, bool answerAwaited) {
+    lookForHoldUp(link);
     auto& wait = LinkAccess::wait(link);
-    const Clock::time_point now = link.now();
-    noteHoldUp(link, now);
-    wait.lastLook = now;
+    const Clock::time_point now = wait.lastLook;
     if (!wait.silentSince) wait.silentSince = now;
     if (answerAwaited && !wait.longWaitTold && now - *wait.silentSince >= kWaitTold) {
         if (link.hooks.longWait) link.hooks.longWait->waitingLong();
