@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -157,33 +158,48 @@ inline Bytes readAll(const std::string& name) {
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// The texts of tests/console.texts by name, their escapes undone: read once, and built in,
+// so that no file need be found under Wine.
+inline const std::map<std::string, std::string>& consoleTexts() {
+    static const std::map<std::string, std::string> texts = [] {
+        std::map<std::string, std::string> read;
+        std::istringstream lines(
+#include "console_texts.inc"
+        );
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t equals = line.find(" = ");
+            if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
+            std::string& text = read[line.substr(0, equals)];
+            for (std::size_t i = equals + 3; i < line.size(); ++i) {
+                if (line[i] != '\\' || i + 1 == line.size()) {
+                    text += line[i];
+                    continue;
+                }
+                const char escaped = line[++i];
+                text += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped;
+            }
+        }
+        return read;
+    }();
+    return texts;
+}
+
 // A console text of tests/console.texts, its {file}, {k} and {n} filled in.
 inline std::string consoleText(const std::string& name, const std::string& file = "", std::uint32_t k = 0,
                                std::uint32_t n = 0) {
-    static const char* const kTexts =
-#include "console_texts.inc"
-        ;
-    std::istringstream lines(kTexts);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.compare(0, name.size() + 3, name + " = ") != 0) continue;
-        std::string text;
-        for (std::size_t i = name.size() + 3; i < line.size(); ++i) {
-            const char c = line[i];
-            if (c == '\\' && i + 1 < line.size()) {
-                const char e = line[++i];
-                text += e == 'n' ? '\n' : e == 'r' ? '\r' : e;
-            } else if (line.compare(i, 6, "{file}") == 0) {
-                text += file, i += 5;
-            } else if (line.compare(i, 3, "{k}") == 0 || line.compare(i, 3, "{n}") == 0) {
-                text += std::to_string(line[i + 1] == 'k' ? k : n), i += 2;
-            } else {
-                text += c;
-            }
-        }
-        return text;
+    const auto found = consoleTexts().find(name);
+    if (found == consoleTexts().end()) {
+        ADD_FAILURE() << "no console text " << name;
+        return {};
     }
-    ADD_FAILURE() << "no console text " << name;
-    return {};
+    std::string text = found->second;
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{file}", file}, {"{k}", std::to_string(k)},
+                                      {"{n}", std::to_string(n)}}) {
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size())) {
+            text.replace(at, mark.size(), value);
+        }
+    }
+    return text;
 }
 
 // The console text of a file of `size` bytes sent, after the ports' lines: a GBA ROM's

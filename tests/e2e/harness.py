@@ -393,14 +393,22 @@ def busy(seconds=120):
             p.wait()
 
 
-def console_text(name, file="", k=0, n=0):
-    """A console text of tests/console.texts, which the in-process tests read too."""
+def _read_console_texts():
+    """tests/console.texts by name, its escapes undone."""
+    texts = {}
     for line in (Path(__file__).parent.parent / "console.texts").read_text(encoding="utf-8").splitlines():
         key, sep, text = line.partition(" = ")
-        if sep and key == name:
-            text = re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
-            return text.replace("{file}", str(file)).replace("{k}", str(k)).replace("{n}", str(n))
-    raise KeyError(name)
+        if sep and not line.startswith("#"):
+            texts[key] = re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), text)
+    return texts
+
+
+CONSOLE_TEXTS = _read_console_texts()
+
+
+def console_text(name, file="", k=0, n=0):
+    """A console text of tests/console.texts, which the in-process tests read too."""
+    return CONSOLE_TEXTS[name].replace("{file}", str(file)).replace("{k}", str(k)).replace("{n}", str(n))
 
 
 def sent_text(first, file, size):
