@@ -12,10 +12,11 @@ from the top of the project, after scripts/build.sh."""
 import re
 import sys
 
+from scripts import measuring
 from tests.e2e import harness
 
 size = int(sys.argv[1]) if len(sys.argv) > 1 else 32768
-with harness.measured("jack", "tpmidi-estimate-") as (transport, work):
+with measuring.measured("jack", "tpmidi-estimate-") as (transport, work):
     harness.make_file(work / "bank.tp2", 0x24, size)
     sim = transport.simulator("--cable-pace", "--save", work / "uploaded")
     run = transport.run("-send", work / "bank.tp2", stdin="\n")

@@ -21,10 +21,11 @@ import subprocess
 import tempfile
 from pathlib import Path
 
+from scripts import measuring
 from tests.e2e import harness
 
 TOP = harness.TOP
-args, in_vm = harness.script_arguments()
+args, in_vm = measuring.script_arguments()
 kind = "jack"
 if args and args[0] in ("--alsa", "--usb", "--wine"):
     kind = args.pop(0)[2:]
@@ -37,7 +38,7 @@ if not in_vm:
     subprocess.run(["bash", "scripts/build.sh"], cwd=TOP, check=True, stdout=subprocess.DEVNULL)
     if kind != "jack":
         subprocess.run(["bash", "scripts/setup.sh", "vm"], cwd=TOP, check=True)
-        harness.in_the_vm("scripts.bench_transport", [f"--{kind}", *sim_args, n, runs], timeout=3000)
+        measuring.in_the_vm("scripts.bench_transport", [f"--{kind}", *sim_args, n, runs], timeout=3000)
 
 windows = TOP / "build-windows"
 work = Path(tempfile.mkdtemp(prefix="tpmidi-bench-"))

@@ -10,15 +10,15 @@ gives each message back as soon as it has it: its --cable-pace takes a message, 
 it back, each at the cable's pace, so it could loop a stream at half the cable's pace only."""
 
 
-from tests.e2e import harness
+from scripts import measuring
 
-args, in_vm = harness.script_arguments()
+args, in_vm = measuring.script_arguments()
 kind = args[0] if args else "jack"
 runs = int(args[1]) if len(args) > 1 else 3
 if kind != "jack" and not in_vm:
-    harness.in_the_vm("scripts.loopback_figures", [kind, runs])
+    measuring.in_the_vm("scripts.loopback_figures", [kind, runs])
 
-with harness.measured(kind, "tpmidi-loop-") as (transport, work):
+with measuring.measured(kind, "tpmidi-loop-") as (transport, work):
     for run in range(1, runs + 1):
         sim = transport.simulator("--loopback")
         checked = transport.run("--loopback", stdin=None)

@@ -16,20 +16,21 @@ import contextlib
 import signal
 import time
 
+from scripts import measuring
 from tests.e2e import harness
 
-args, in_vm = harness.script_arguments()
+args, in_vm = measuring.script_arguments()
 under_load = args[:1] == ["--under-load"]
 args = args[under_load:]
 kind = args[0] if args else "jack"
 count = int(args[1]) if len(args) > 1 else 3 if under_load else 1500
 if kind != "jack" and not in_vm:
     with harness.busy(3600) if under_load else contextlib.nullcontext():
-        harness.in_the_vm("scripts.stall_check", ["--under-load"] * under_load + [kind, count], timeout=3600)
+        measuring.in_the_vm("scripts.stall_check", ["--under-load"] * under_load + [kind, count], timeout=3600)
 size, stalls = (4096, [None] * count) if under_load else (count, (50, 200, 1000, 5000))
 PACE_US = 3520
 
-with harness.measured(kind, "tpmidi-stall-") as (transport, work):
+with measuring.measured(kind, "tpmidi-stall-") as (transport, work):
     bank = harness.make_file(work / "bank.tp2", 0x24, size)
     for run_number, stall_ms in enumerate(stalls, 1):
         received = work / f"received-{run_number}.tp2"
