@@ -60,4 +60,10 @@ TEST(DataPackets, MergedMessagesAreSplitInOrder) {
     Scripted s({first, second});
     for (const std::uint8_t value : {0x10, 0x20, 0x30}) EXPECT_EQ(exchangeByte(s.link, 0), value);
     EXPECT_EQ(s.polls, 2u);
+    // Each message taken once: a merge after a merge is split afresh.
+    Scripted t({first, second});
+    std::vector<Bytes> taken;
+    for (int i = 0; i < 4; ++i) taken.push_back(pollMessage(t.link, false));
+    EXPECT_EQ(taken, (std::vector<Bytes>{Bytes(first.begin(), first.begin() + 7), Bytes(first.begin() + 7, first.end()),
+                                         Bytes(second.begin(), second.begin() + 10), Bytes(second.begin() + 10, second.end())}));
 }

@@ -1,6 +1,8 @@
 // "-receive": the request, the decoding, progress, and what reaches the file.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "rig.h"
 #include "transfer/receive.h"
 
@@ -151,27 +153,29 @@ TEST(ReceiveFile, NoFileToWriteIsNeverASuccess) {
                                 "for trackpod 1.6 and trackpod 2.5 files.\n";
     const std::string noName = "tpmidi01: -receive needs the name of the file to write\n";
     const std::string missing = dir.name("no/such/dir");
-    // text: the console after the port lines; reason: how the error stream begins.
-    struct Case { std::vector<std::string> args; std::string text; std::string reason; };
+    // text: the console after the port lines; reason: the error stream's first line, then `after`.
+    struct Case { std::vector<std::string> args; std::string text; std::string reason; std::string after = ""; };
     const Case cases[] = {
         {{"-receive"}, askName, noName}, {{"-receive", ""}, askName, noName},
         {{"-receive", missing}, askName, "tpmidi01: cannot write " + missing + ".part: "},
         {{"-receive", dir.path}, askName, "tpmidi01: cannot write " + dir.path + ": "},
 #ifndef _WIN32
         // A full disk: what arrives cannot be saved.
-        {{"-receive", "/dev/full"}, receivedText(0, false), "tpmidi01: cannot write /dev/full: "},
+        {{"-receive", "/dev/full"}, receivedText(0, false), "tpmidi01: cannot write /dev/full: ",
+         "tpmidi01: 0 bytes saved in /dev/full\n"},
         {{"-receive", "/dev/null"}, receivedText(100), "tpmidi01: 100 bytes saved in /dev/null\n"},
 #endif
     };
     for (const Case& c : cases) {
-        const auto& [args, text, reason] = c;
+        const auto& [args, text, reason, after] = c;
         SCOPED_TRACE(args.back());
         HandheldConfig config;
         config.bank = pattern(100, 1);
         Rig rig(config);
         EXPECT_EQ(rig.run(args), 0);
         EXPECT_EQ(rig.screen.text, kPortsOpened + text);
-        EXPECT_TRUE(beginsWith(rig.err.str(), reason)) << rig.err.str();
+        const std::string err = rig.err.str();
+        EXPECT_TRUE(beginsWith(err, reason) && err.substr(err.find('\n') + 1) == after) << err;
         EXPECT_EQ(rig.sends().size(), text == askName ? 0u : 1u);
     }
     EXPECT_FALSE(std::filesystem::exists("/dev/null.part"));
@@ -252,7 +256,8 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         {"frozen 1 s, 2 s into the closing silence", 999, ms(1000), 0, true, ms(2000), false, false},
     };
     ScratchDir dir;
-    for (const Case& c : cases) {
+    // A receive's job on a rig that stops as the case says.
+    const auto play = [](const Case& c, const std::function<void(Rig&)>& job) {
         SCOPED_TRACE(c.what);
         HandheldConfig config;
         config.bank = pattern(1000, 0x24);
@@ -283,6 +288,9 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
             due = now + c.pace;
             if (++taken == c.k + 1) stopAt = now + c.silence;  // the first is the answer to the request
         };
+        job(rig);
+    };
+    for (const Case& c : cases) play(c, [&](Rig& rig) {
         const std::string file = dir.name(std::to_string(&c - cases) + ".tp2");
         Quiet quiet;
         const ReceiveOutcome outcome = receiveFile(rig.link, file.c_str(), quiet);
@@ -296,7 +304,13 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         const bool done = !c.heldUp && !c.hole;
         EXPECT_EQ(outcome.placed, done);
         EXPECT_EQ(done, std::filesystem::exists(std::filesystem::u8path(file)));
-    }
+    });
+    // What the user is told of one: the stop after the last message.
+    play(cases[9], [&dir](Rig& rig) {
+        rig.run({"-receive", dir.name("said.tp2")});
+        EXPECT_NE(rig.err.str().find("tpmidi01: the program was held up for 0.5 s while the bank came in (stopped, or "
+                                     "the computer asleep): messages may be lost\n"), std::string::npos) << rig.err.str();
+    });
 }
 
 TEST(ReceiveFile, ABankThatCannotTakeTheFilesPlaceIsNotDone) {

@@ -41,7 +41,8 @@ TEST(SendFile, EmptyOrUnreadableFiles) {
         Rig rig;
         EXPECT_EQ(rig.run(args), 0);
         EXPECT_EQ(rig.screen.text, kPortsOpened + "file not found\n\n");
-        EXPECT_TRUE(beginsWith(rig.err.str(), reason)) << rig.err.str();
+        const std::string err = rig.err.str();
+        EXPECT_TRUE(beginsWith(err, reason) && std::count(err.begin(), err.end(), '\n') == 1) << err;
         EXPECT_TRUE(rig.sends().empty());
     }
 }
@@ -66,6 +67,7 @@ TEST(SendFile, AJobOfOverHalfAMinuteSaysHowLongItTakes) {
         {"4300 bytes of a 2.5 bank: 30.3 s", 0x24, 4300, true, line("4300", "1", true)},
         {"a 4 KiB 2.5 bank: 28.8 s", 0x24, 4096, false, ""},
         {"a 4 KiB file, paced: 29.8 s", 0x41, 4096, false, ""},
+        {"4200 bytes of a file, paced: 30.6 s (29.6 s unpaced)", 0x41, 4200, true, line("4200", "1", true)},
     };
     ScratchDir dir;
     for (const Case& c : cases) {
