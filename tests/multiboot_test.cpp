@@ -14,6 +14,9 @@ TEST(MultibootSteps, KnownValues) {
     EXPECT_EQ(encryptMultibootWord(0, seed, 0xC0), 0x355C028Bu);
     const std::pair<std::uint8_t, std::uint32_t> handshakes[] = {{0x00, 0x0F}, {0x5A, 0x69}, {0xF5, 0x04}, {0xF0, 0xFF}};
     for (const auto& [client, handshake] : handshakes) EXPECT_EQ(multibootHandshake(client), handshake);
+    // At 320 us a byte: 109 words of 14 bytes, each answered by as many, and 16372 blocks
+    // of 28 bytes, each answered by 7.
+    EXPECT_EQ(multibootTime(), std::chrono::milliseconds(184343));
 }
 
 TEST(MultibootUpload, ConsoleAcceptsTheImage) {
