@@ -41,6 +41,22 @@ TEST(Files, AFileThatArrivesInPiecesIsReadWholeAndNoFurther) {
                                              0xEE, 0xEE, 0xEE}));
 }
 
+TEST(Files, WhatIsOpenedToReadOrTryIsClosed) {
+    // A descriptor left open would run the program out of them, and on Windows keep the
+    // file from being replaced: the next one opened gets the number it would have had.
+    ScratchDir dir;
+    const std::string file = dir.file("f.bin", {1, 2, 3});
+    const int next = dup(0);
+    close(next);
+    std::uint8_t data[3];
+    std::error_code error;
+    EXPECT_TRUE(canWriteFile(file.c_str(), error));
+    EXPECT_EQ(readFileBytes(file.c_str(), data, 3, error), 3);
+    const int after = dup(0);
+    close(after);
+    EXPECT_EQ(after, next);
+}
+
 TEST(Console, AProgramStartedWithADescriptorClosedGetsOneThatReadsNothing) {
     // Else the first file the program opens would take its number, and the console would
     // read from it or write into it.
