@@ -180,8 +180,13 @@ void noteReceived(Tally& tally, Round round, const Bytes& message) {
         ++tally.extra[static_cast<std::size_t>(tally.sent[*sent].round)];
         return noteCopy(tally, *sent);
     }
-    // A copy that came after it was given up for lost: it stays lost.
-    if (equalIn(tally, CopyState::Missing, m)) return;
+    // A copy that came after it was given up: late, as on a busy machine, and not lost.
+    if (const auto sent = equalIn(tally, CopyState::Missing, m)) {
+        tally.faults.erase(std::find_if(tally.faults.begin(), tally.faults.end(), [&](const FaultEvent& f) {
+            return f.kind == LoopFault::Missing && f.sent == *sent;
+        }));
+        return noteCopy(tally, *sent);
+    }
     if (equalIn(tally, CopyState::Intact, m) || equalIn(tally, CopyState::OutOfOrder, m)) {
         return noteExtra(tally, round, m);
     }

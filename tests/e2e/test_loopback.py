@@ -8,12 +8,9 @@ import time
 
 import pytest
 
-from harness import busy
+from harness import busy, console_text
 
-PASSES = "The interface passes: every message came back intact."
-NOTHING = "nothing came back: cable the interface's MIDI OUT to its own MIDI IN"
-ASKED = ("\nLoopback check: cable the MIDI interface's OUT to its own IN, and unplug the handheld.\n"
-         "Then press enter here.\n")
+PASSES, NOTHING, ASKED = (console_text("loopback." + name) for name in ("passes", "nothing", "asked"))
 
 
 def report(run):
@@ -78,7 +75,7 @@ CABLES = {
 @pytest.mark.parametrize("cable", [pytest.param(name, marks=CABLES[name][3]) for name in CABLES])
 def test_the_check_of_a_cable(transport, sim, cable):
     """Each line of the report where it belongs, and nothing else that fails or passes. A check
-    takes under a minute at the cable's pace; an open loop says so within a few seconds."""
+    takes under a minute at the cable's pace."""
     args, status, lines, _ = CABLES[cable]
     run, took, summary = check(transport, sim, *args, loaded="busy" in cable)
     assert run.out.startswith(transport.opened() + ASKED), run.out
@@ -87,29 +84,7 @@ def test_the_check_of_a_cable(transport, sim, cable):
         assert any(re.fullmatch(pattern, line) for line in said), f"{pattern}\n" + "\n".join(said)
     verdicts = [line for line in said if line.startswith(("The interface ", "nothing came back"))]
     assert len(verdicts) == 1 and said[-2:] == [""] * 2 and exit_status(transport, run) in (status, None), run.out
-    assert (took < 60 and (verdicts[0] != NOTHING or took < 5)) or transport.wine, took  # Wine starts slowly in the VM
+    # A guard against a hang (Wine starts slowly in the VM); how soon an open loop is told,
+    # the in-process suite checks on its own clock.
+    assert took < 60 or transport.wine, took
     assert "loopback cable: " in summary
-
-
-@pytest.mark.over("jack")
-def test_a_handheld_in_the_loops_place(transport, sim, tmp_path):
-    """It acts on nothing the check sends: no command, no data packet; the check ends with 1."""
-    s = sim("--log", tmp_path / "wire.log")
-    run = transport.run("--loopback", stdin=None)
-    summary = s.stop()
-    assert report(run) == [NOTHING, "", ""] and exit_status(transport, run) in (1, None)
-    assert " 0 commands, 0 data packets, 0 uploads of 0 bytes in all" in summary
-
-
-@pytest.mark.over("jack", "usb")
-@pytest.mark.native
-def test_nothing_connected(transport):
-    """Over JACK no port at all; through USB the interface with nothing behind it. Either way
-    the check cannot finish, and says so within a few seconds."""
-    started = time.monotonic()
-    run = transport.run("--check", stdin=None)
-    took = time.monotonic() - started
-    assert exit_status(transport, run) in (1, None)
-    assert run.out == ("\nNo input ports available!\n" if transport.name == "jack" else
-                       transport.opened() + ASKED + NOTHING + "\n\n")
-    assert took < 5 or transport.wine, took
