@@ -10,13 +10,7 @@ static std::string command(const char* sub, const char* letter, const char* para
     return std::string("F0 7E 54 07 ") + sub + " 00 54 50 44 " + letter + " " + parameter + " 00 F7";
 }
 
-static const std::string kUsage =
-    "\nuseage:\ntpmidi01 -parameter filename\n\navailable parameters:\n\n-send filename\n"
-    "-receive filename\n-sync\n-midi <delay>\n-midireceive\n\n"
-    "For <delay> use values between 16 and 50. Default is 26.\n\n"
-    "-MIDI, -MIDIRECEIVE and -SYNC (in caps) sets the respective mode as default\n\n"
-    "It is recommended to use suffixes '.tp1' and '.tp2' for trackpod 1.6 and trackpod "
-    "2.5 files.\n\n";
+static const std::string kUsage = consoleText("usage");
 
 TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     Rig usage;
@@ -33,14 +27,7 @@ TEST(RunFlow, NoOptionPrintsUsageAndOtherOptionsOnlyEndTheLine) {
     }
 }
 
-static const std::string kHelp =
-    kUsage +
-    "--list (or -l) lists the MIDI ports, marking those that would be opened without\nasking, and opens none.\n\n"
-    "Set TPMIDI01_PORT to a part of your interface's port names (for example\n"
-    "TPMIDI01_PORT=um-one) to have its ports opened without being asked.\n\n"
-    "--loopback (or --check) tries the MIDI interface with the program's own messages:\n"
-    "cable its MIDI OUT to its own MIDI IN, with the handheld unplugged. The exit\n"
-    "status is 0 when every message came back intact, 1 otherwise.\n\n";
+static const std::string kHelp = kUsage + consoleText("help.more");
 
 #ifndef _WIN32
 TEST(RunFlow, TheShellCompletesEveryOptionOfTheTable) {
