@@ -63,11 +63,12 @@ CABLES = {
     "two bytes of every six lost": (("--loop-lose-two-of-six",), 1,
                                     [r"stop and wait: 0 of [0-9]+ intact, .* \(the round stopped there\).*",
                                      r"The interface fails: .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
-    # The pace it left at is the program's own, and a busy computer slows it a little.
+    # Both paces are the machine's as much as the cable's (the figures themselves are checked
+    # in-process, on the test's clock): the verdict, and that the stream came back slower.
     "slower than the cable": (("--loop-byte-us", "480"), 1,
-                              [r"stream: 4096 of 4096 intact, (1[5-9]|2[01])[0-9]{2} bytes/s \(the cable carries 3125\)",
-                               r"The interface fails: the stream came back at (1[5-9]|2[01])[0-9]{2} bytes/s, slower than the "
-                               r"(29|3[01])[0-9]{2} it left at\. .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
+                              [r"stream: 4096 of 4096 intact, [0-9]+ bytes/s \(the cable carries 3125\)",
+                               r"The interface fails: the stream came back at [0-9]+ bytes/s, slower than the [0-9]+ it "
+                               r"left at\. .*"], (pytest.mark.over("jack"), pytest.mark.native, ONCE)),
     "open: every message lost": (("--loop-lose", "1"), 1, [NOTHING], OVER_ALL),
 }
 
