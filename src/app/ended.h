@@ -15,3 +15,6 @@ struct Ended {
 // The run's end after the MIDI system failed: "error" on the console, the reason on the
 // error stream.
 void reportMidiFailure(Console& console, const std::string& reason);
+
+// A job cut short by the MIDI system: its line closed, then the run's end as above.
+Ended cutShort(Console& console, const std::string& reason);

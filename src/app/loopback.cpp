@@ -169,7 +169,5 @@ Ended checkInterface(Link& link, Console& console) {
     const LoopbackResult result = checkLoopback(link, progress);
     const int status = reportLoopback(console, result);
     if (result.end != LoopbackEnd::PortGone) return {status};
-    writeLine(console, "");
-    reportMidiFailure(console, result.midiFailure);
-    return {status, true};
+    return cutShort(console, result.midiFailure);
 }

@@ -147,10 +147,9 @@ Ended receive(Link& link, Console& console, const Request& r) {
         writeLine(console, "");
     }
     if (outcome.midiFailure.empty()) return reportReceive(console, outcome), Ended{};
-    writeLine(console, "");
-    reportMidiFailure(console, outcome.midiFailure);
+    const Ended ended = cutShort(console, outcome.midiFailure);
     reportReceive(console, outcome);
-    return {0, true};
+    return ended;
 }
 
 struct Option {
@@ -248,8 +247,7 @@ int runWithObjects(Link& link, Console& console, const Request& request, const O
             writeDiagnostic(console, "unknown option \"" + args[1] + "\"; run tpmidi01 --help for the options");
         }
     } catch (const MidiFailure& error) {
-        writeLine(console, "");
-        reportMidiFailure(console, error.what());
+        cutShort(console, error.what());
         return failed;
     }
     if (ended.cutShort) return failed;
@@ -262,6 +260,12 @@ int runWithObjects(Link& link, Console& console, const Request& request, const O
 void reportMidiFailure(Console& console, const std::string& reason) {
     writeDiagnostic(console, reason);
     writeLine(console, "error");
+}
+
+Ended cutShort(Console& console, const std::string& reason) {
+    writeLine(console, "");
+    reportMidiFailure(console, reason);
+    return {0, true};
 }
 
 std::uint8_t parseDelay(const std::string& text) {
