@@ -3,6 +3,7 @@
 
 #include "rig.h"
 #include "transfer/upload.h"
+#include "wire.h"
 
 TEST(SendFile, EachKindHasItsLinesAndUpload) {
     ScratchDir dir;
@@ -19,7 +20,7 @@ TEST(SendFile, EachKindHasItsLinesAndUpload) {
             EXPECT_EQ(rig.handheld->uploaded(), Bytes(data.begin(), data.begin() + sent));
             // The upload is announced between two pauses, before the first byte.
             EXPECT_EQ(std::vector<std::string>(rig.events.begin() + 2, rig.events.begin() + 5),
-                      (std::vector<std::string>{"sleep 500", "send F0 7E 54 07 01 00 54 50 44 62 1A 00 F7", "sleep 500"}));
+                      (std::vector<std::string>{"sleep 500", "send " + wireExample("BeginUpload"), "sleep 500"}));
             EXPECT_EQ(rig.handheld->beginUploads(), 1u);
             EXPECT_EQ(rig.count("sleep 30"), first == 0x24 ? 0u : (sent + 127) / 128);
         }
