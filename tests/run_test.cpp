@@ -5,10 +5,7 @@
 
 #include "app/ports.h"
 #include "rig.h"
-
-static std::string command(const char* sub, const char* letter, const char* parameter) {
-    return std::string("F0 7E 54 07 ") + sub + " 00 54 50 44 " + letter + " " + parameter + " 00 F7";
-}
+#include "wire.h"
 
 static const std::string kUsage = consoleText("usage");
 
@@ -99,15 +96,15 @@ TEST(RunFlow, NoPortsOrLibraryFailuresEndTheRun) {
 TEST(ModeSwitches, EachOptionSendsItsCommandAndReportsSuccess) {
     struct Case { const char* option; std::string bytes; const char* text; std::size_t pauses; };
     const Case cases[] = {
-        {"-sync", command("01", "73", "1A"), "Sync mode activated.", 2},
-        {"-SYNC", command("01", "53", "1A"), "Sync mode activated permanently.", 2},
-        {"-midi", command("01", "6D", "1A"), "MIDI mode activated.", 1},
-        {"-MIDI", command("01", "4D", "1A"), "MIDI mode activated permanently.", 1},
-        {"-getmidi", command("03", "6D", "00"), "MIDI receive mode activated.", 1},
-        {"-GETMIDI", command("03", "4D", "00"), "MIDI receive mode activated permanently.", 1},
+        {"-sync", wireExample("Sync"), "Sync mode activated.", 2},
+        {"-SYNC", wireExample("SyncPermanent"), "Sync mode activated permanently.", 2},
+        {"-midi", wireExample("Midi 26"), "MIDI mode activated.", 1},
+        {"-MIDI", wireExample("MidiPermanent 26"), "MIDI mode activated permanently.", 1},
+        {"-getmidi", wireExample("MidiReceive"), "MIDI receive mode activated.", 1},
+        {"-GETMIDI", wireExample("MidiReceivePermanent"), "MIDI receive mode activated permanently.", 1},
         // The usage text's names for the same.
-        {"-midireceive", command("03", "6D", "00"), "MIDI receive mode activated.", 1},
-        {"-MIDIRECEIVE", command("03", "4D", "00"), "MIDI receive mode activated permanently.", 1},
+        {"-midireceive", wireExample("MidiReceive"), "MIDI receive mode activated.", 1},
+        {"-MIDIRECEIVE", wireExample("MidiReceivePermanent"), "MIDI receive mode activated permanently.", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.option);
@@ -180,20 +177,35 @@ TEST(PortChoice, ByName) {
 
 TEST(PortChoice, ByTheWantedPartOfTheName) {
     // TPMIDI01_PORT's value, in any letter case: one port opened, several offered, or,
-    // with none, every port offered after a word on the error stream.
+    // with none, every port offered after a word on the error stream. ASCII letters alone
+    // are folded: a port name is UTF-8, and other bytes must match as they are.
     const std::vector<std::string> names = {"Midi Through:Port-0", "UM-ONE:UM-ONE MIDI 1", "trackpod-sim out",
                                             "UM-ONE:UM-ONE MIDI 2", "Synth"};
-    struct Case { std::string wanted; std::optional<unsigned> chosen; std::vector<unsigned> offered; bool none; };
+    const std::vector<std::string> alphabetEnds = {"A-port", "Z-port", "b", "\xC3\x84 \xC3\xA4", "@["};
+    struct Case {
+        std::string wanted; std::optional<unsigned> chosen; std::vector<unsigned> offered; bool none;
+        std::vector<std::string> ports;
+    };
     const Case cases[] = {
-        {"", 2, {}, false},                        // not set: "trackpod" as ever
-        {"synth", 4, {4}, false},                  // one: a "trackpod" port no longer counts
-        {"MIDI 2", 3, {3}, false},
-        {"um-one", std::nullopt, {1, 3}, false},   // several
-        {"x", std::nullopt, {0, 1, 2, 3, 4}, true},  // none
+        {"", 2, {}, false, names},                        // not set: "trackpod" as ever
+        {"synth", 4, {4}, false, names},                  // one: a "trackpod" port no longer counts
+        {"MIDI 2", 3, {3}, false, names},
+        {"um-one", std::nullopt, {1, 3}, false, names},   // two
+        {"x", std::nullopt, {0, 1, 2, 3, 4}, true, names},  // none
+        {"a-", 0, {0}, false, alphabetEnds},              // the alphabet's ends, in either case
+        {"z-", 1, {1}, false, alphabetEnds},
+        {"A-", 0, {0}, false, alphabetEnds},
+        {"Z-", 1, {1}, false, alphabetEnds},
+        {"B", 2, {2}, false, alphabetEnds},
+        {"`{", std::nullopt, {0, 1, 2, 3, 4}, true, alphabetEnds},  // "@[" is no "`{"
+        {"\xC3\xA4", 3, {3}, false, alphabetEnds},                 // beyond ASCII: as it is
+        {"\xC3\xA4 \xC3\xA4", std::nullopt, {0, 1, 2, 3, 4}, true, alphabetEnds},
+        {"x", std::nullopt, {}, true, {}},                 // no ports at all
+        {"", std::nullopt, {}, false, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.wanted);
-        const PortChoice choice = choosePortByName(names, c.wanted);
+        SCOPED_TRACE(c.wanted + " among " + std::to_string(c.ports.size()));
+        const PortChoice choice = choosePortByName(c.ports, c.wanted);
         EXPECT_EQ(choice.chosen, c.chosen);
         if (!c.chosen || !c.wanted.empty()) {
             EXPECT_EQ(choice.offered, c.offered);
