@@ -5,6 +5,7 @@
 
 #include "rig.h"
 #include "transfer/receive.h"
+#include "wire.h"
 
 static const std::string kReady = consoleText("receive.ready");
 
@@ -30,7 +31,7 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
         const auto rw = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
         EXPECT_EQ(std::filesystem::status(std::filesystem::u8path(file)).permissions() & rw, rw);
         EXPECT_EQ(rig.events, (std::vector<std::string>{"open in 0", "open out 0", "sleep 500",
-                                                        "send F0 7E 54 07 03 00 54 50 44 62 00 00 F7", "destroy"}));
+                                                        "send " + wireExample("BeginReceive"), "destroy"}));
     }
 }
 
@@ -248,8 +249,9 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
     using us = std::chrono::microseconds;
     constexpr std::size_t kBeforeAnswer = ~std::size_t{0};  // the answer to the request 0.2 s late
     // hole: the outcome names one; heldUp: it names the hold-up.
-    struct Case { const char* what; std::size_t k; ms held; std::size_t kept; bool frozen; ms silence; bool hole;
-                 bool heldUp; us pace = us(3520); };
+    // atALook: the stop comes right after the program looked around, `silence` after message K.
+    struct Case { const char* what; std::size_t k; ms held; std::size_t kept; bool frozen; us silence; bool hole;
+                 bool heldUp; us pace = us(3520); bool atALook = false; };
     const Case cases[] = {
         {"frozen whole for 0.8 s", 200, ms(800), 0, true, {}, false, false},
         {"frozen whole for 0.9 s, as long as 256 messages", 200, ms(900), 0, true, {}, false, true},
@@ -259,10 +261,17 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         {"stopped 1 s, all kept", 200, ms(1000), 1000, false, {}, false, false},
         {"stopped 0.2 s, all kept", 200, ms(200), 80, false, {}, false, false},
         {"stopped 0.5 s before the first message, all kept", 0, ms(500), 1000, false, {}, false, true},
+        {"stopped 0.25 s, as long as the MIDI system keeps messages", 0, ms(250), 1000, false, {}, false, false},
+        {"stopped 0.251 s, longer", 0, ms(251), 1000, false, {}, false, true},
         {"frozen 0.5 s before the handheld answered", kBeforeAnswer, ms(500), 0, true, {}, false, false},
         {"stopped 0.5 s after the last message", 999, ms(500), 80, false, {}, false, true},
         {"frozen 1 s, 0.2 s into the closing silence", 999, ms(1000), 0, true, ms(200), false, false},
         {"frozen 1 s, 2 s into the closing silence", 999, ms(1000), 0, true, ms(2000), false, false},
+        // A silence of 8 messages' time before the look ahead of the stop may still be the stream's.
+        {"frozen 1 s from a look 8 messages' time after the last", 1000, ms(1000), 0, true, us(8 * 3520), false, true,
+         us(3520), true},
+        {"frozen 1 s from a look a moment later: the bank was over", 1000, ms(1000), 0, true, us(8 * 3520 + 1), false,
+         false, us(3520), true},
     };
     ScratchDir dir;
     // A receive's job on a rig that stops as the case says.
@@ -272,17 +281,25 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         config.bank = pattern(1000, 0x24);
         Rig rig(config, "\n", 4000000);
         Clock::time_point now{}, due{}, stopAt = c.k == kBeforeAnswer ? now : Clock::time_point::max();
-        Clock::duration watched{};
+        Clock::duration watched{}, afterTheLook{};
         std::size_t taken = 0, handOver = 0, lose = 0;
-        rig.link.hooks.now = [&now] { return now; };
+        bool took = false;
+        // A reading that follows no message is a look around.
+        rig.link.hooks.now = [&] {
+            if (!c.atALook || std::exchange(took, false) || now < stopAt) return now;
+            now = std::exchange(stopAt, Clock::time_point::max());
+            afterTheLook = c.held;
+            return std::exchange(now, now + c.held);
+        };
         rig.link.hooks.longestHoldUp = [&watched] { return std::exchange(watched, {}); };
         auto poll = rig.link.midi.poll;
         rig.link.midi.poll = [&](Bytes& m) {
+            watched += std::exchange(afterTheLook, {});
             if (handOver > 0) return --handOver, poll(m);
             for (; lose > 0; --lose) poll(m);
             m.clear();
             now += std::chrono::microseconds(1);
-            if (now >= stopAt) {
+            if (!c.atALook && now >= stopAt) {
                 stopAt = Clock::time_point::max();
                 now += c.held;
                 watched = c.held;
@@ -294,6 +311,7 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
             if (now < due) return;
             poll(m);
             if (m.empty()) return;
+            took = true;
             due = now + c.pace;
             if (++taken == c.k + 1) stopAt = now + c.silence;  // the first is the answer to the request
         };
@@ -315,7 +333,9 @@ TEST(ReceiveFile, AHoldUpIsAnErrorOnlyWhereItMayHaveLostMessagesUnseen) {
         EXPECT_EQ(done, std::filesystem::exists(std::filesystem::u8path(file)));
     });
     // What the user is told of one: the stop after the last message.
-    play(cases[9], [&dir](Rig& rig) {
+    play(*std::find_if(std::begin(cases), std::end(cases),
+                       [](const Case& c) { return std::string(c.what) == "stopped 0.5 s after the last message"; }),
+         [&dir](Rig& rig) {
         rig.run({"-receive", dir.name("said.tp2")});
         EXPECT_NE(rig.err.str().find("tpmidi01: the program was held up for 0.5 s while the bank came in (stopped, or "
                                      "the computer asleep): messages may be lost\n"), std::string::npos) << rig.err.str();
