@@ -48,6 +48,11 @@ TEST(LoopbackTally, CountsEachCopyAndNamesTheFirstFault) {
         {"a byte changed", {kA, changed(kB, 8, 0x12), kC}, {2, 1, 0, 0, 0}, LoopFault::Changed, 1},
         {"a copy cut short", {kA, Bytes(kB.begin(), kB.begin() + 7), kC}, {2, 1, 0, 0, 0}, LoopFault::Changed, 1},
         {"its start lost", {Bytes(kA.begin() + 2, kA.end()), kB, kC}, {2, 1, 0, 0, 0}, LoopFault::Changed, 0},
+        // Taken for the message it is like from its end, or from its start, not the one awaited first.
+        {"the last one's start lost, ahead of the one before", {kA, Bytes(kC.begin() + 2, kC.end()), kB},
+         {2, 1, 0, 0, 0}, LoopFault::Changed, 2},
+        {"the last one cut short, ahead of the one before", {kA, Bytes(kC.begin(), kC.begin() + 8), kB},
+         {2, 1, 0, 0, 0}, LoopFault::Changed, 2},
         {"one lost", {kA, kC}, {2, 0, 1, 0, 0}, LoopFault::Missing, 1},
         {"nothing came back", {}, {0, 0, 3, 0, 0}, LoopFault::Missing, 0},
         {"one after a later one", {kA, kC, kB}, {2, 0, 0, 1, 0}, LoopFault::OutOfOrder, 1},
@@ -238,6 +243,33 @@ TEST(LoopbackCheck, WhatTheComputerDoesIsNoFaultOfTheCable) {
     }
 }
 
+TEST(LoopbackCheck, ACopyIsWaitedForTenRoundTripsWithinAQuarterSecondAndASecond) {
+    // Every copy held `every` on the test's clock, message 21's `late`: within the wait it
+    // counts among the round trips, a moment past it it comes in the next one's wait.
+    using us = std::chrono::microseconds;
+    struct Case { const char* name; us every, late; std::string said; };
+    const Case cases[] = {
+        {"round trips of nothing: a quarter second", us(0), us(250020), "0.0 ms (median), 250.0 ms (worst)"},
+        {"a moment past it", us(0), us(250040), "0.0 ms (median), 0.0 ms (worst)"},
+        {"round trips of 40 ms: ten of them", us(40000), us(400020), "40.0 ms (median), 400.0 ms (worst)"},
+        {"a moment past them", us(40000), us(400040), "40.0 ms (median), 40.0 ms (worst)"},
+        {"round trips of 150 ms: a second", us(150000), us(1000020), "150.0 ms (median), 1000.0 ms (worst)"},
+        {"a moment past it", us(150000), us(1000040), "150.0 ms (median), 150.0 ms (worst)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CheckRun rig;
+        rig.cableInstead();
+        rig.farEnd.send = [&rig, &c, send = rig.farEnd.send](const Bytes& m) {
+            if (++rig.sent <= kStopAndWaitExchanges) rig.heldUntil = rig.clock + (rig.sent == 21 ? c.late : c.every);
+            send(m);
+        };
+        rig.farEnd.poll = [&rig, poll = rig.farEnd.poll](Bytes& m) { rig.clock < rig.heldUntil ? m.clear() : poll(m); };
+        EXPECT_EQ(rig.run({"--loopback"}), 0);
+        EXPECT_NE(rig.screen.text.find("1024 of 1024 intact, round trip " + c.said), std::string::npos) << rig.screen.text;
+    }
+}
+
 TEST(LoopbackCheck, EachFaultOfACableFailsIt) {
     struct Case { const char* name; CableConfig cable; std::vector<std::string> said; int status; bool paced = false; };
     const Case cases[] = {
@@ -292,6 +324,26 @@ TEST(LoopbackCheck, EachFaultOfACableFailsIt) {
     }
 }
 
+TEST(LoopbackCheck, TwoCopiesOfTheStreamFarApartCameBackSlow) {
+    // Of the stream only its first and last messages came back: 11 bytes in 14 s, a pace
+    // that rounds to 1 byte/s, and slow still.
+    struct Quiet : LoopbackProgress {
+        void reached(Round, std::uint32_t, std::uint32_t) override {}
+        void roundOver(Round, const LoopbackResult&) override {}
+    } quiet;
+    CheckRun rig;
+    rig.cableInstead();
+    rig.farEnd.send = [&rig, send = rig.farEnd.send](const Bytes& m) {
+        const std::size_t n = ++rig.sent;
+        if (n <= kStopAndWaitExchanges + 1 || n == kStopAndWaitExchanges + kStreamMessages) send(m);
+    };
+    const LoopbackResult result = checkLoopback(rig.link, quiet);
+    EXPECT_GT(result.copyRate, 0);
+    EXPECT_LT(result.copyRate, 1);
+    EXPECT_TRUE(std::any_of(result.tally.faults.begin(), result.tally.faults.end(),
+                            [](const FaultEvent& f) { return f.kind == LoopFault::Slow; }));
+}
+
 TEST(LoopbackCheck, AHandheldTakesNothingAndIsNamed) {
     // The simulated handheld: it acts on none of the check's messages.
     CheckRun handheld;
@@ -332,8 +384,8 @@ TEST(LoopbackCheck, APortGoneEndsItWithWhatWasCounted) {
 }
 
 TEST(LoopbackCheck, TheVerdictsNoCableOfTheSimulatorMakes) {
-    // What came back, after A, B and C went in the stream; every round over.
-    struct Case { const char* name; std::vector<Bytes> back; std::string verdict; };
+    // What came back, after A, B and C went in the stream; every round over, unless the port went.
+    struct Case { const char* name; std::vector<Bytes> back; std::string verdict; bool portGone = false; };
     const Case cases[] = {
         {"a message never sent", {{0x90, 0x3C, 0x40}, kA, kB, kC},
          "the first message that came back but was never sent: 90 3C 40\n"
@@ -342,12 +394,19 @@ TEST(LoopbackCheck, TheVerdictsNoCableOfTheSimulatorMakes) {
         {"one after a later one", {kA, kC, kB},
          "The interface fails: message 2 of the stream (a data packet of 11 bytes) came back after a later one. A "
          "bank received through it would have holes and end in \"error\".\n"},
+        // A round cut short is told when anything came back in it, in order or not.
+        {"the port gone once one copy came after a later one", {kB, kA}, "stream: 1 of 3 intact, 1 out of order\n",
+         true},
+        {"the port gone once one copy came, and one changed", {kA, changed(kB, 8, 0x12)},
+         "stream: 1 of 3 intact, 1 changed\n  first change: message 2 of the stream (a data packet of 11 bytes), byte 8: "
+         "sent 11, received 12\n", true},
     };
     for (const Case& c : cases) {
         LoopbackResult r;
         for (const Bytes& m : {kA, kB, kC}) noteSent(r.tally, Round::Stream, m);
         for (const Bytes& m : c.back) noteReceived(r.tally, Round::Stream, m);
-        r.over = {true, true};
+        r.over = {!c.portGone, !c.portGone};
+        if (c.portGone) r.end = LoopbackEnd::PortGone;
         std::ostringstream out, err;
         Console console{nullptr, &out, &err};
         EXPECT_EQ(reportLoopback(console, r), 1) << c.name;
