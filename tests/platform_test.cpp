@@ -7,8 +7,11 @@
 #ifndef _WIN32
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +60,26 @@ TEST(Files, WhatIsOpenedToReadOrTryIsClosed) {
     EXPECT_EQ(after, next);
 }
 
+TEST(Console, AnEndOfInputAtOneWaitLeavesTheNextOneWaiting) {
+    // As a terminal gives after Ctrl-D: an end of input, then what is typed next.
+    struct Typed : std::streambuf {
+        char enter = '\n';
+        int reads = 0;
+        int_type underflow() override {
+            if (reads++ == 0) return traits_type::eof();
+            setg(&enter, &enter, &enter + 1);
+            return enter;
+        }
+    } typed;
+    std::istream in(&typed);
+    std::ostringstream out;
+    Console console{&in, &out, &out};
+    waitForEnter(console);
+    waitForEnter(console);
+    EXPECT_EQ(typed.reads, 2);
+    EXPECT_EQ(in.rdbuf()->in_avail(), 0);
+}
+
 TEST(Console, AProgramStartedWithADescriptorClosedGetsOneThatReadsNothing) {
     // Else the first file the program opens would take its number, and the console would
     // read from it or write into it.
@@ -89,7 +112,50 @@ TEST(Console, TheErrorStreamIsShutOnlyWhileAsked) {
     dup2(kept, 2);
     close(kept);
     EXPECT_EQ(readAll(file), (Bytes{'a', 'c'}));
+    // Where it keeps the error stream meanwhile is no number of the console's, not even a
+    // free one: the console would read from it.
+    const int input = dup(0);
+    close(0);
+    {
+        QuietErrorStream quiet;
+        EXPECT_EQ(fcntl(0, F_GETFD), -1);
+    }
+    dup2(input, 0);
+    close(input);
 }
+
+#ifndef __APPLE__
+TEST(Awake, ASystemBusThatHangsUpGivesNoLock) {
+    // Where logind cannot be asked, a job goes on without the lock: -1, which the run flow
+    // reads as that. A bus that takes the connection and hangs up, as one that goes down does.
+    char folder[] = "/tmp/tpmidi-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/socket";
+    const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    std::thread bus([server] {
+        pollfd waiting{server, POLLIN, 0};
+        if (poll(&waiting, 1, 5000) != 1) return;
+        const int client = accept(server, nullptr, nullptr);
+        char hello[256];
+        EXPECT_GT(read(client, hello, sizeof hello), 0);  // what a client says first
+        close(client);
+    });
+    const char* before = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string kept = before ? before : "";
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    EXPECT_EQ(preventSleep("a test"), -1);
+    before ? setenv("DBUS_SYSTEM_BUS_ADDRESS", kept.c_str(), 1) : unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    bus.join();
+    close(server);
+    unlink(path.c_str());
+    rmdir(folder);
+}
+#endif
 
 TEST(HoldUpWatch, NotesAStopOfTheWholeProcessOnce) {
     // Stopped as Ctrl-Z stops it, and continued 400 ms later by a child: the watching
