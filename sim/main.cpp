@@ -160,7 +160,7 @@ const SimOption kOptions[] = {
      [](Options& o, const std::string& v) { o.rawDevice = v; }},
     {"--cable-pace", nullptr, "take and send every byte at the MIDI cable's rate (320 us\na byte): with --raw-midi the device's; on virtual ports\neach answer leaves once it and the message before it\nwould have crossed a cable",
      [](Options& o, const std::string&) { o.cablePace = true; }},
-    {"--loopback", nullptr, "no handheld: a cable from the program's output back to its\ninput, which returns what it is sent; the --loop options\nspoil it (and imply it)",
+    {"--loopback", nullptr, "no handheld: a cable from the program's output back to its\ninput, which returns what it is sent; the --loop-* options\nspoil it (and imply it)",
      [](Options& o, const std::string&) { o.loopback = true; }},
     {"--loop-change", "N", "change a byte of every N-th message carried",
      [](Options& o, const std::string& v) { o.loopback = true, o.cable.changeEvery = number(v); }},

@@ -31,12 +31,15 @@ def test_the_package(transport, tmp_path):
 
 
 def test_the_simulators_manual_page_names_its_options(transport):
-    """The options --help lists, and those the manual page gives an entry of its own."""
+    """The options --help lists, and those the manual page gives an entry of its own; and
+    every option either names anywhere, the other names too."""
     shown = subprocess.run([transport.sim_binary, "--help"], capture_output=True, text=True).stdout
     listed = set(re.findall(r"^  (--[a-z-]+)", shown, re.M))
     page = (TOP / "man/trackpod-sim.1").read_text().replace("\\-", "-")
     entries = set(re.findall(r"^\.TP\n\.B[IR]? (--[a-z-]+)", page, re.M))
     assert listed and listed == entries
+    named = r"--[a-z][a-z-]*[a-z*]"
+    assert set(re.findall(named, shown)) == set(re.findall(named, page))
 
 
 COMPLETE = """source /usr/share/bash-completion/bash_completion
