@@ -52,26 +52,16 @@ TEST(MultibootUpload, ConsoleAcceptsTheImage) {
         EXPECT_EQ(gba.waitExchanges(), c.waits + 1);
         EXPECT_EQ(gba.blocksReceived(), 16372u);
         EXPECT_EQ(gba.endExchanges(), c.ends < 0 ? 1025u : static_cast<unsigned>(c.ends));
-        // The console model reads the same constants as the program: the words it takes
-        // are spelled out here, each with how often it is sent. The client query 0x63D1,
-        // the header's end 0x6200, the length word 0xFF9C, the end query 0x65, the
-        // checksum's command 0x66.
+        // The words up to the body are the worked examples' (wire_test.cpp); after it the
+        // end asked for until the console confirms it, the checksum's command, and 0 last.
         const auto sends = rig.sends();
         const std::pair<const char*, long> words[] = {
-            {"04 08 00 00 63 51 00 F7", 2}, {"04 00 00 00 62 00 00 F7", 1}, {"04 18 00 00 7F 1C 00 F7", 1},
             {"04 00 00 00 00 65 00 F7", c.ends < 0 ? 1025 : c.ends}, {"04 00 00 00 00 66 00 F7", 1}};
         for (const auto& [word, count] : words) {
             EXPECT_EQ(std::count_if(sends.begin(), sends.end(), [w = word](const std::string& m) { return m.substr(18) == w; }),
                       count) << word;
         }
-        // The closing word, 0, last; the header's command, 0x6102, and its first halfword
-        // (the image's first two bytes, both under 0x80: no flag bits).
         EXPECT_EQ(sends.back().substr(18), "04 00 00 00 00 00 00 F7");
-        const auto header = std::find_if(sends.begin(), sends.end(),
-                                         [](const std::string& m) { return m.substr(18) == "04 00 00 00 61 02 00 F7"; });
-        ASSERT_TRUE(header != sends.end() && header + 1 != sends.end());
-        EXPECT_EQ(header[1].substr(18), hexLine({0x04, 0x00, 0x00, 0x00, c.size > 1 ? data[1] : std::uint8_t{0}, data[0],
-                                                 0x00, 0xF7}));
         // Each pause comes right before a try.
         EXPECT_EQ(rig.count("sleep 63"), c.waits);
         for (std::size_t i = 0; i + 1 < rig.events.size(); ++i) {
