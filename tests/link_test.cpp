@@ -62,12 +62,18 @@ TEST(DataPackets, MergedMessagesAreSplitInOrder) {
 
 TEST(DataPackets, AWaitLooksAroundEvery65536EmptyPolls) {
     // Often enough to notice a port gone within milliseconds, rarely enough that reading the
-    // clock costs an exchange nothing; a fresh link counts from its first poll.
-    Scripted s;
-    unsigned looks = 0;
-    s.link.hooks.now = [&looks] { return Clock::time_point(std::chrono::seconds(++looks)); };
-    for (unsigned poll = 1; poll <= 2 * 65536; ++poll) {
-        pollMessage(s.link, true);
-        ASSERT_EQ(looks, poll / 65536) << poll;
+    // clock costs an exchange nothing; a fresh link counts from its first poll. A poll that
+    // waits for a message first stands for as many as its MIDI system says.
+    struct Case { std::uint32_t pollsPerEmptyPoll; unsigned pollsPerLook; };
+    for (const Case& c : {Case{1, 65536}, Case{40000, 2}, Case{65536, 1}, Case{100000, 1}}) {
+        SCOPED_TRACE(c.pollsPerEmptyPoll);
+        Scripted s;
+        s.link.midi.pollsPerEmptyPoll = c.pollsPerEmptyPoll;
+        unsigned looks = 0;
+        s.link.hooks.now = [&looks] { return Clock::time_point(std::chrono::seconds(++looks)); };
+        for (unsigned poll = 1; poll <= 2 * c.pollsPerLook; ++poll) {
+            pollMessage(s.link, true);
+            ASSERT_EQ(looks, poll / c.pollsPerLook) << poll;
+        }
     }
 }

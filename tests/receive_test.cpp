@@ -35,6 +35,26 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
     }
 }
 
+TEST(ReceiveFile, TheBankEndsAfterItsSilenceInPolls) {
+    // A MIDI system whose empty poll waits a while stands for that many of a busy loop's.
+    struct Case { std::uint32_t pollsPerEmptyPoll; unsigned emptyPollsAtTheEnd; };
+    for (const Case& c : {Case{1, 10000}, Case{3000, 4}, Case{10000, 1}, Case{20000, 1}}) {
+        SCOPED_TRACE(c.pollsPerEmptyPoll);
+        ScratchDir dir;
+        HandheldConfig config;
+        config.bank = pattern(300, 0x24);
+        Rig rig(config, "\n", 10000);
+        rig.link.midi.pollsPerEmptyPoll = c.pollsPerEmptyPoll;
+        unsigned emptyInARow = 0;
+        const auto poll = rig.link.midi.poll;
+        rig.link.midi.poll = [&](Bytes& m) { poll(m), emptyInARow = m.empty() ? emptyInARow + 1 : 0; };
+        const std::string file = dir.name("bank.tp2");
+        rig.run({"-receive", file});
+        EXPECT_EQ(readAll(file), config.bank);
+        EXPECT_EQ(emptyInARow, c.emptyPollsAtTheEnd);
+    }
+}
+
 TEST(ReceiveFile, OnlyAWholeBankTakesTheNamedFilesPlace) {
     // Messages left out of a 4 KiB bank (N after byte K), its numbering, a stray in it, the
     // MIDI system's word that it dropped messages; then what the error stream says, and

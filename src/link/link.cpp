@@ -185,7 +185,7 @@ const Bytes& pollMessage(Link& link, bool answerAwaited) {
     }
     link.midi.poll(w.inMessage);
     auto& wait = LinkAccess::wait(link);
-    if (w.inMessage.empty() && ++wait.emptyPolls >= kPollsPerLook) {
+    if (w.inMessage.empty() && (wait.emptyPolls += link.midi.pollsPerEmptyPoll) >= kPollsPerLook) {
         wait.emptyPolls = 0;
         const std::string gone = checkWhileWaiting(link, answerAwaited);
         if (!gone.empty()) {

@@ -32,6 +32,10 @@ struct MidiSeam {
     // Replaces the content of its argument with the next queued message, or leaves it
     // empty when nothing is queued.
     std::function<void(Bytes&)> poll;
+    // How many of a busy loop's empty polls one empty poll stands for: 1 where poll returns
+    // at once; more where it waits a while for a message first (a web page must not spin),
+    // so that the silence that ends a bank and the looks around keep their length in time.
+    std::uint32_t pollsPerEmptyPoll = 1;
     // The name of a port the program opened that has gone away (an interface unplugged,
     // the client that owned the port closed), or empty while both are there. Asked now
     // and then while the program waits.

@@ -103,7 +103,7 @@ void requestBank(Link& link, ReceiveOutcome& outcome, Progress& progress) {
 const Bytes& awaitMessage(Link& link, std::int32_t receivedCount, bool& progressShown, Progress& progress) {
     std::uint32_t idleCountdown = link.bankEndPolls();
     for (;;) {
-        if (receivedCount != 0 && idleCountdown != 0) --idleCountdown;
+        if (receivedCount != 0) idleCountdown -= std::min(idleCountdown, link.midi.pollsPerEmptyPoll);
         // Until the first byte, the handheld owes the bank; then silence ends it.
         const Bytes& message = pollMessage(link, receivedCount == 0);
         if (receivedCount != 0 && receivedCount % 1024 == 0 && !progressShown) {
