@@ -78,7 +78,7 @@ struct SimulatedRun {
     Link link;
     std::ostringstream out;
     std::istringstream in{"\n"};
-    Console console{&in, &out, &out};
+    Console console{&in, &out, &out, {}};
     struct : Progress {
         void moved(std::uint32_t, std::uint32_t) override {}
     } progress;

@@ -354,7 +354,7 @@ TEST(LoopbackCheck, AHandheldTakesNothingAndIsNamed) {
     // One that answers anything in its own header is told to be unplugged.
     Scripted answering({{0xF0, 0x7E, 0x54, 0x07, 0x7F, 0x00, 0x00, 0x06, 0x00, 0xF7}});
     std::istringstream enter("\n");
-    Console console{&enter, &answering.out, &answering.err};
+    Console console{&enter, &answering.out, &answering.err, {}};
     EXPECT_EQ(checkInterface(answering.link, console).status, 1);
     EXPECT_EQ(answering.out.str(), kAsked + "the handheld is connected: unplug it for this check, and cable the "
                                             "interface's MIDI OUT to its own MIDI IN\n");
@@ -408,7 +408,7 @@ TEST(LoopbackCheck, TheVerdictsNoCableOfTheSimulatorMakes) {
         r.over = {!c.portGone, !c.portGone};
         if (c.portGone) r.end = LoopbackEnd::PortGone;
         std::ostringstream out, err;
-        Console console{nullptr, &out, &err};
+        Console console{nullptr, &out, &err, {}};
         EXPECT_EQ(reportLoopback(console, r), 1) << c.name;
         EXPECT_EQ(out.str(), c.verdict) << c.name;
     }

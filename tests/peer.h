@@ -24,7 +24,7 @@ struct CountedProgress : Progress {
 struct Scripted {
     Link link;
     std::ostringstream out, err;
-    Console console{nullptr, &out, &err};
+    Console console{nullptr, &out, &err, {}};
     CountedProgress progress;
     std::vector<Bytes> sent;
     std::deque<Bytes> queued;

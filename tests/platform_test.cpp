@@ -73,7 +73,7 @@ TEST(Console, AnEndOfInputAtOneWaitLeavesTheNextOneWaiting) {
     } typed;
     std::istream in(&typed);
     std::ostringstream out;
-    Console console{&in, &out, &out};
+    Console console{&in, &out, &out, {}};
     waitForEnter(console);
     waitForEnter(console);
     EXPECT_EQ(typed.reads, 2);

@@ -21,9 +21,13 @@ TEST(ReceiveFile, SavesEveryByteWithProgress) {
         HandheldConfig config;
         config.bank = pattern(size, 0x24);
         Rig rig(config, "\n", size == 500 ? kReceiveIdlePolls : 10000);  // one case with the real limit
+        std::vector<std::uint32_t> bar;  // what a progress bar is told, the total unknown
+        rig.console.progressed = [&bar](std::uint32_t done, std::uint32_t total) { bar.push_back(done + total); };
         const std::string file = dir.name("bank.tp2");
         EXPECT_EQ(rig.run({"-receive", file}), 0);
         EXPECT_EQ(rig.screen.text, kPortsOpened + receivedText(size));
+        const std::vector<std::uint32_t> kibibytes[] = {{}, {1024}, {1024, 2048}};
+        EXPECT_EQ(bar, kibibytes[size / 1024]);
         EXPECT_EQ(readAll(file), config.bank);
         EXPECT_EQ(rig.err.str(), saved(file, size));
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(file + ".part")));

@@ -44,7 +44,7 @@ struct Rig {
     std::ostream out{&screen};
     std::ostringstream err;
     std::istringstream in;
-    Console console{&in, &out, &err};
+    Console console{&in, &out, &err, {}};
     // "sleep N", "send HEX", "open in N", "open out N", "destroy", in the order they happened.
     std::vector<std::string> events;
     // Times the program went on (paused, sent, polled, ended) with text the user could not yet see.

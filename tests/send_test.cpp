@@ -15,8 +15,14 @@ TEST(SendFile, EachKindHasItsLinesAndUpload) {
             const std::string file = dir.file("in.bin", data);
             const std::uint32_t sent = std::min(size, 262144u);  // the most that is sent
             Rig rig;
+            std::vector<std::pair<std::uint32_t, std::uint32_t>> bar;  // what a progress bar is told
+            rig.console.progressed = [&bar](std::uint32_t done, std::uint32_t total) { bar.emplace_back(done, total); };
             EXPECT_EQ(rig.run({"-send", file}), 0);
             EXPECT_EQ(rig.screen.text, kPortsOpened + sentText(first, file, sent));
+            ASSERT_FALSE(bar.empty());
+            EXPECT_EQ(bar.front(), std::make_pair(0u, sent));
+            EXPECT_EQ(bar.back(), std::make_pair(sent, sent));
+            EXPECT_EQ(bar.size(), (sent + 1023) / 1024 + 1);
             EXPECT_EQ(rig.handheld->uploaded(), Bytes(data.begin(), data.begin() + sent));
             // The upload is announced between two pauses, before the first byte.
             EXPECT_EQ(std::vector<std::string>(rig.events.begin() + 2, rig.events.begin() + 5),

@@ -105,6 +105,7 @@ class ReceiveLines : public Progress {
 public:
     explicit ReceiveLines(Console& console) : console_(console) {}
     void moved(std::uint32_t done, std::uint32_t) override {
+        tellProgress(console_, done, 0);
         *console_.out << (done / 1024) << "k saved ";
         console_.out->flush();
         *console_.out << '\r';

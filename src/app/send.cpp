@@ -66,6 +66,7 @@ class UploadLine : public Progress {
 public:
     explicit UploadLine(Console& console) : console_(console) {}
     void moved(std::uint32_t done, std::uint32_t total) override {
+        tellProgress(console_, done, total);
         *console_.out << (done >> 10) << "k of " << (total >> 10) << "k sent";
         console_.out->flush();
         *console_.out << '\r';
@@ -81,6 +82,7 @@ class MultibootLines : public Progress {
 public:
     explicit MultibootLines(Console& console) : console_(console) {}
     void moved(std::uint32_t done, std::uint32_t total) override {
+        tellProgress(console_, done, total);
         *console_.out << '\r' << (done >> 10) << "k of " << (total >> 10) << "k sent";
         console_.out->flush();
     }
@@ -100,6 +102,7 @@ void uploadAfterEnter(Link& link, Console& console, ImageView view, bool paced) 
     waitForEnter(console);
     UploadLine line(console);
     paced ? uploadPaced(link, view, line) : uploadBank25(link, view, line);
+    tellProgress(console, view.size, view.size);
     const std::uint32_t k = view.size >> 10;
     *console.out << k << "k of " << k << "k sent";
     if (paced) {

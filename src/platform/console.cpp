@@ -15,3 +15,7 @@ void waitForEnter(Console& console) {
     console.in->get();
     console.in->clear();
 }
+
+void tellProgress(Console& console, std::uint32_t done, std::uint32_t total) {
+    if (console.progressed) console.progressed(done, total);
+}

@@ -2,6 +2,8 @@
 // whatever speaks to the user.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -9,7 +11,13 @@ struct Console {
     std::istream* in = &std::cin;
     std::ostream* out = &std::cout;
     std::ostream* err = &std::cerr;
+    // Told each step of a job's progress, where something draws it (the web page's bar);
+    // null on a console, whose progress lines say it all.
+    std::function<void(std::uint32_t done, std::uint32_t total)> progressed;
 };
+
+// A job's progress: `done` of `total` bytes (0 where the total is not known).
+void tellProgress(Console& console, std::uint32_t done, std::uint32_t total);
 
 // Writes a text, a line end, and flushes: the shape of every message line.
 void writeLine(Console& console, const std::string& text);
