@@ -21,6 +21,7 @@ steps='
 both  | the in-process suite (GCC)                       | (cd build && ctest --output-on-failure -j2)
 both  | no function in src/ or sim/ over 50 lines        | bash scripts/function-sizes.sh build
 quick | the end-to-end suite over JACK                   | bash scripts/e2e.sh build jack
+both  | the web page, its core under Node against the simulated handheld | bash scripts/web.sh
 host  | the Windows build, its unit tests under Wine     | bash scripts/platforms.sh windows && touch build/windows-built
 host  | a release made from a fresh clone, and what it made | bash scripts/release-check.sh
 host  | the libc++ build, its unit tests                 | bash scripts/platforms.sh libcxx

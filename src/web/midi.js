@@ -1,0 +1,137 @@
+// The JavaScript side of the page's MIDI seam (src/web/binding.cpp): the ports chosen, the
+// messages that came, the waits that give the browser its thread back, and what the page
+// is asked to show. The page sets the hooks at the end; a test sets them to stand-ins.
+Module.tpMidi = (function () {
+  // A timer that keeps its length in a background tab: browsers hold a hidden tab's own
+  // timers to about a second, but not a worker's. Where no worker can be made, the tab's.
+  function makeTimer() {
+    try {
+      const source = 'onmessage = e => setTimeout(() => postMessage(e.data), e.data.ms);';
+      const worker = new Worker(URL.createObjectURL(new Blob([source], {type: 'text/javascript'})));
+      const waiting = new Map();
+      let next = 1;
+      worker.onmessage = e => {
+        const done = waiting.get(e.data.id);
+        waiting.delete(e.data.id);
+        if (done) done();
+      };
+      return ms => new Promise(done => {
+        const id = next++;
+        waiting.set(id, done);
+        worker.postMessage({id, ms});
+      });
+    } catch (e) {
+      return ms => new Promise(done => setTimeout(done, ms));
+    }
+  }
+  // Timing clock, MIDI time code and Active Sensing are not the handheld's: let through only
+  // when asked, as the console program does.
+  const realTime = new Set([0xF1, 0xF8, 0xFE]);
+
+  const m = {
+    // The chosen MIDIInput and MIDIOutput, or null.
+    input: null, output: null,
+    queue: [],
+    wake: null,
+    passRealTime: false,
+    // A job's failure for the program to tell: cancelled (1), a port that cannot be opened
+    // (2), a message that cannot be sent (3); the browser's reason; the port's name.
+    failure: 0, reason: '', failedPort: '',
+    cancelled: false,
+    timer: null,
+
+    portCount(input) { return (input ? m.input : m.output) ? 1 : 0; },
+    portName(input) { const port = input ? m.input : m.output; return port ? port.name : ''; },
+    fail(code, port, reason) {
+      m.failure = code;
+      m.failedPort = port ? port.name : '';
+      m.reason = reason ? String(reason.message || reason) : '';
+      return code;
+    },
+    async open(input) {
+      const port = input ? m.input : m.output;
+      try {
+        await port.open();
+        return 0;
+      } catch (e) {
+        return m.fail(2, port, e);
+      }
+    },
+    send(bytes) {
+      try {
+        m.output.send(bytes);
+        return 0;
+      } catch (e) {
+        return m.fail(3, m.output, e);
+      }
+    },
+    received(event) {
+      const data = event.data;
+      if (!data || data.length === 0 || (!m.passRealTime && realTime.has(data[0]))) return;
+      m.queue.push(data);
+      if (m.wake) m.wake();
+    },
+    nextLength() { return m.queue.length ? m.queue[0].length : 0; },
+    take() { return m.queue.shift(); },
+    // Resolves when a message comes, or after `ms`: each wait's own timer ends only that wait.
+    awaitMessage(ms) {
+      if (m.queue.length || m.cancelled) return Promise.resolve();
+      return new Promise(done => {
+        let over = false;
+        const end = () => {
+          if (over) return;
+          over = true;
+          if (m.wake === end) m.wake = null;
+          done();
+        };
+        m.wake = end;
+        m.sleep(ms).then(end);
+      });
+    },
+    sleep(ms) {
+      if (!m.timer) m.timer = makeTimer();
+      return m.timer(ms);
+    },
+    missingPort() {
+      for (const port of [m.input, m.output]) {
+        if (port && port.state === 'disconnected') return port.name;
+      }
+      return '';
+    },
+    // A job's start and end: what came before it is none of its business.
+    begin() {
+      m.queue = [];
+      m.cancelled = false;
+      m.passRealTime = false;
+      m.failure = 0;
+      if (m.input) m.input.onmidimessage = m.received;
+    },
+    end() {
+      if (m.input) m.input.onmidimessage = null;
+      m.wake = null;
+    },
+    cancel() {
+      m.cancelled = true;
+      m.fail(1);
+      if (m.wake) m.wake();
+      m.continued(0);
+    },
+
+    // The page's hooks.
+    write(text, error) { (error ? console.error : console.log)(text); },
+    // Resolves 1 when the user continues, 0 when the job was cancelled.
+    awaitContinue() {
+      if (m.cancelled) return Promise.resolve(0);
+      return new Promise(done => {
+        m.continued = value => { m.continued = () => {}; done(value); };
+        m.askContinue();
+      });
+    },
+    continued(value) {},
+    askContinue() {},
+    progress(done, total) {},
+    async holdWakeLock(reason) { return -1; },
+    releaseWakeLock(handle) {},
+  };
+  return m;
+})();
