@@ -3,7 +3,8 @@
 #   scripts/setup.sh             what the build and the demo need
 #   scripts/setup.sh quick       also what scripts/test.sh --quick runs: GoogleTest,
 #                                pytest, lintian, python-dbusmock, a D-Bus daemon, clang-tidy
-#                                and Emscripten (the web page)
+#                                and for the web page Emscripten, Chromium's headless shell and a
+#                                DevTools client (python3-websocket)
 #   scripts/setup.sh test        also the rest of the tests' and the fuzzers' (clang and
 #                                its sanitizer runtime, Google Benchmark)
 #   scripts/setup.sh platforms   also the Windows cross build (MinGW-w64, Wine) and
@@ -35,7 +36,7 @@ for group in "${@:-base}"; do
         case $part in
             base) packages+=(g++ cmake make pkg-config librtmidi-dev jackd2 libsystemd-dev) ;;
             quick) packages+=(libgtest-dev python3-pytest lintian bash-completion python3-dbusmock dbus-daemon dbus-bin
-                              clang-tidy emscripten) ;;
+                              clang-tidy emscripten chromium-headless-shell python3-websocket) ;;
             test) packages+=(clang libclang-rt-14-dev libbenchmark-dev) ;;
             platforms) packages+=(g++-mingw-w64-x86-64-posix wine64 libc++-dev libc++abi-dev groff-base) ;;
             vm) packages+=(qemu-system-x86 busybox-static binutils); vm=true ;;

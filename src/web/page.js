@@ -14,23 +14,31 @@
                                                 .replace('{port}', (names || {}).port || '');
   const problem = text => { $('problem').textContent = text || ''; };
 
-  // The job's lines, as a console shows them: a carriage return starts its line again.
+  // The job's lines, as a console shows them: a carriage return starts its line again. The
+  // error stream's lines are lines of their own.
   let line = null, restart = false;
+  function newLine(error) {
+    line = document.createElement('div');
+    line.error = error;
+    if (error) line.className = 'err';
+    $('log').appendChild(line);
+  }
   function write(text, error) {
-    const log = $('log');
     for (const c of text) {
-      if (c === '\r') { restart = true; continue; }
-      if (!line || c === '\n') {
-        line = document.createElement('div');
-        if (error) line.className = 'err';
-        log.appendChild(line);
+      if (c === '\r') {
+        restart = true;
+      } else if (c === '\n') {
+        if (!line || line.error !== error) newLine(error);
+        line = null;
         restart = false;
-        if (c === '\n') continue;
+      } else {
+        if (!line || line.error !== error) newLine(error);
+        if (restart) line.textContent = '';
+        restart = false;
+        line.textContent += c;
       }
-      if (restart) { line.textContent = ''; restart = false; }
-      line.textContent += c;
     }
-    log.scrollTop = log.scrollHeight;
+    $('log').scrollTop = $('log').scrollHeight;
   }
 
   // A bar, the kibibytes done and the time left at the pace so far.

@@ -25,44 +25,15 @@ async function main() {
   }
   const far = await require(path.resolve(buildDir, 'trackpod-sim-node.js'))();
 
-  const inHeap = (module, bytes) => {
-    const at = module._malloc(bytes.length + 1);
-    module.HEAPU8.set(bytes, at);
-    return at;
-  };
+  const standIn = require('./stand_in.js')(far);
   if (job.cable !== undefined) {
-    far._sim_cable(job.cable);
+    standIn.cable(job.cable);
   } else {
-    const bank = Buffer.from(job.bank || '', 'base64');
-    far._sim_handheld(inHeap(far, bank), bank.length, job.holeAfter || 0);
+    standIn.handheld(Buffer.from(job.bank || '', 'base64'), job.holeAfter);
   }
-
-  // The stand-in's ports: what the page's MIDIInput and MIDIOutput give the core.
-  let sent = 0;
-  const input = {name: 'trackpod-sim out:from-handheld', state: 'connected', onmidimessage: null,
-                 open: async () => {}};
-  const output = {
-    name: 'trackpod-sim in:to-handheld', state: 'connected',
-    open: async () => { if (job.refuseOpen) throw new Error('the port is in use'); },
-    send(bytes) {
-      if (output.state !== 'connected') throw new Error('InvalidStateError: the port is disconnected');
-      far._sim_receive(inHeap(far, bytes), bytes.length);
-      if (++sent === job.unplugAfter) input.state = output.state = 'disconnected';
-      if (sent === job.cancelAfter) core.tpMidi.cancel();
-      setImmediate(deliver);
-    },
-  };
-  // The far end's messages arrive as Web MIDI's events do, each on its own turn.
-  function deliver() {
-    const length = far._sim_next_length();
-    if (length === 0 || input.state !== 'connected') return;
-    const at = far._malloc(length);
-    far._sim_take(at);
-    const data = far.HEAPU8.slice(at, at + length);
-    far._free(at);
-    if (input.onmidimessage) input.onmidimessage({data});
-    setImmediate(deliver);
-  }
+  Object.assign(standIn.fault, {unplugAfter: job.unplugAfter, cancelAfter: job.cancelAfter,
+                                refuseOpen: job.refuseOpen, onCancel: () => core.tpMidi.cancel()});
+  const {input, output} = standIn;
 
   const said = {out: '', err: '', progress: [], continued: 0, wakeLocks: []};
   const m = core.tpMidi;
@@ -82,17 +53,21 @@ async function main() {
   core.FS.chdir('/work');
   for (const [name, data] of Object.entries(job.files || {})) core.FS.writeFile(name, Buffer.from(data, 'base64'));
   const packed = Buffer.concat(['tpmidi01', ...job.args].map(a => Buffer.concat([Buffer.from(a), Buffer.from([0])])));
+  const inHeap = bytes => {
+    const at = core._malloc(bytes.length);
+    core.HEAPU8.set(bytes, at);
+    return at;
+  };
   const started = Date.now();
-  said.status = await core.ccall('tp_run', 'number', ['number'], [inHeap(core, Buffer.concat([packed, Buffer.from([0])]))],
+  said.status = await core.ccall('tp_run', 'number', ['number'], [inHeap(Buffer.concat([packed, Buffer.from([0])]))],
                                  {async: true});
   said.seconds = (Date.now() - started) / 1000;
   said.files = {};
   for (const name of core.FS.readdir('/work')) {
     if (name !== '.' && name !== '..') said.files[name] = Buffer.from(core.FS.readFile(name)).toString('base64');
   }
-  said.uploaded = Buffer.from(far.HEAPU8.slice(far._sim_uploaded(), far._sim_uploaded() + far._sim_uploaded_length()))
-                      .toString('base64');
-  said.commands = far._sim_commands();
+  said.uploaded = Buffer.from(standIn.uploaded()).toString('base64');
+  said.commands = standIn.commands();
   process.stdout.write(JSON.stringify(said));
 }
 
