@@ -24,6 +24,20 @@ done
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS)
 echo "ok: the checksums verify"
 
+# The web page, the same file in each.
+page=$work/clone/build-web/tpmidi01.html
+mkdir "$work/pages"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/tpmidi01/tpmidi01.html >"$work/pages/deb.html"
+python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1])
+sys.stdout.buffer.write(b"".join(z.read(n) for n in z.namelist() if n.split("/")[-1] == "tpmidi01.html"))' \
+    "$zip" >"$work/pages/zip.html"
+tar -xzOf "$dist/tpmidi01-$version.tar.gz" "tpmidi01-$version/tpmidi01.html" >"$work/pages/source.html"
+for carried in deb zip source; do
+    cmp -s "$page" "$work/pages/$carried.html" ||
+        { echo "release-check.sh: FAILED: the $carried's tpmidi01.html is not the page built" >&2; exit 1; }
+done
+echo "ok: the package, the zip and the source archive carry the web page"
+
 mkdir "$work/unzipped"
 (cd "$work/unzipped" && python3 -m zipfile -e "$zip" .)
 exe=$(find "$work/unzipped" -name tpmidi01.exe)

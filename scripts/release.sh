@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a release of the commit checked out, in dist/: the Debian package, the Windows
-# zip, a source archive of the commit, and SHA256SUMS over the three. Refuses a work tree
+# zip, a source archive of the commit, and SHA256SUMS over the three; each carries the web
+# page, tpmidi01.html (the package in /usr/share/tpmidi01). Refuses a work tree
 # with changes, and a CHANGELOG.md whose top entry's version is not CMake's.
 #   scripts/release.sh
 set -euo pipefail
@@ -25,6 +26,10 @@ rm -rf "$dist" && mkdir -p "$dist"
 packed=$(mktemp -d)
 trap 'rm -rf "$packed"' EXIT
 
+echo "release.sh: the web page"
+bash scripts/web.sh --build
+[ -f build-web/tpmidi01.html ] || { echo "release.sh: FAILED: no build-web/tpmidi01.html" >&2; exit 1; }
+
 echo "release.sh: the Debian package"
 bash scripts/build.sh release >/dev/null
 (cd build-release && cpack -G DEB -B "$packed/deb" >/dev/null)
@@ -36,7 +41,8 @@ bash scripts/platforms.sh windows_build
 mv "$packed"/zip/tpmidi01-*.zip "$dist/"
 
 echo "release.sh: the source archive"
-git archive --format=tar.gz --prefix="tpmidi01-$version/" -o "$dist/tpmidi01-$version.tar.gz" HEAD
+git archive --format=tar.gz --prefix="tpmidi01-$version/" --add-file=build-web/tpmidi01.html \
+    -o "$dist/tpmidi01-$version.tar.gz" HEAD
 
 (cd "$dist" && sha256sum -- *.deb *.zip *.tar.gz >SHA256SUMS)
 echo "release.sh: tpmidi01 $version in dist/:"
