@@ -14,14 +14,15 @@ quick=false
 
 # lane | what it runs | its command. Lanes: "both" (the quick lane's, and the host's
 # too), "quick" (the quick lane's alone), "host", "vm". The guest learns that the host
-# has built the Windows build from a file on the shared project (its /tmp is its own).
+# has built the Windows build and the web page from files on the shared project (its /tmp
+# is its own).
 # The full run's end-to-end suite over JACK is the sanitized build's; the plain build
 # runs there only what the sanitized run leaves out, and its whole suite in the VM.
 steps='
 both  | the in-process suite (GCC)                       | (cd build && ctest --output-on-failure -j2)
 both  | no function in src/ or sim/ over 50 lines        | bash scripts/function-sizes.sh build
 quick | the end-to-end suite over JACK                   | bash scripts/e2e.sh build jack
-both  | the web page, its core under Node against the simulated handheld | bash scripts/web.sh
+both  | the web page, its core under Node and the page in Chromium against the simulated handheld | bash scripts/web.sh && touch build/web-built
 host  | the Windows build, its unit tests under Wine     | bash scripts/platforms.sh windows && touch build/windows-built
 host  | a release made from a fresh clone, and what it made | bash scripts/release-check.sh
 host  | the libc++ build, its unit tests                 | bash scripts/platforms.sh libcxx
@@ -33,6 +34,7 @@ host  | fuzzing                                          | bash scripts/fuzz.sh 
 vm    | the Linux build over the ALSA sequencer          | bash scripts/e2e.sh build alsa
 vm    | the Linux build through the USB MIDI interface   | bash scripts/e2e.sh build usb
 vm    | the Windows build under Wine, through the USB MIDI interface | while [ ! -e build/windows-built ]; do sleep 2; done; bash scripts/e2e.sh build-windows usb
+vm    | the web page in Chromium over the ALSA sequencer, against a peer apart from the simulator | while [ ! -e build/web-built ]; do sleep 2; done; E2E_TRANSPORT=alsa python3 -m pytest -q tests/web/test_browser.py
 '
 # The rows of some lanes, as "what|command" lines.
 rows() {
@@ -69,7 +71,7 @@ if $quick; then
     exit 0
 fi
 lanes=$(mktemp -d)
-rm -f build/windows-built
+rm -f build/windows-built build/web-built
 # On the shared project, where the guest reads it.
 rows vm >build/vm-lane.rows
 # One VM, booted once. (Two VMs at once starve each other: an emulated receive's closing

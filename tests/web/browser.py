@@ -7,6 +7,7 @@ import contextlib
 import functools
 import http.server
 import json
+import os
 import shutil
 import subprocess
 import threading
@@ -60,6 +61,15 @@ class Browser:
         node = self.call("DOM.resolveNode", backendNodeId=self.control(name, "button"))["object"]
         self.call("Runtime.callFunctionOn", objectId=node["objectId"], functionDeclaration="function () { this.click(); }")
 
+    def choose(self, name, option):
+        """Picks the option of that text in the list of that name, as a user does."""
+        node = self.call("DOM.resolveNode", backendNodeId=self.control(name, "combobox"))["object"]
+        self.call("Runtime.callFunctionOn", objectId=node["objectId"], arguments=[{"value": option}],
+                  functionDeclaration="""function (text) {
+                      this.value = [...this.options].find(o => o.text === text).value;
+                      this.dispatchEvent(new Event('change'));
+                  }""")
+
     def choose_file(self, name, path):
         self.call("DOM.setFileInputFiles", files=[str(path)], backendNodeId=self.control(name))
 
@@ -70,9 +80,20 @@ class Browser:
         Path(path).write_bytes(base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"]))
 
 
+def prepare_guest():
+    """What Chromium needs of scripts/vm-run's guest to see its MIDI ports: the loopback network
+    for DevTools and the page, and udev's tags on the sound devices."""
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    subprocess.run(["/lib/systemd/systemd-udevd", "--daemon"], check=True, capture_output=True)
+    env = {**os.environ, "SYSTEMD_IGNORE_CHROOT": "1"}
+    subprocess.run(["udevadm", "trigger"], check=True, env=env)
+    subprocess.run(["udevadm", "settle"], check=False, env=env, capture_output=True)
+
+
 @contextlib.contextmanager
-def page_in_browser(build, work):
-    """The page served on 127.0.0.1, open in a fresh headless Chromium, its MIDI the stand-in's."""
+def page_in_browser(build, work, stand_in=True):
+    """The page served on 127.0.0.1, open in a fresh headless Chromium: its MIDI the stand-in's,
+    or the MIDI system's, with System Exclusive allowed as a user allows it."""
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=str(build))
     handler.log_message = lambda *args: None
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
@@ -82,23 +103,28 @@ def page_in_browser(build, work):
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
         port_file = Path(work) / "profile" / "DevToolsActivePort"
-        deadline = time.monotonic() + 120
+        deadline = time.monotonic() + 180
         while not port_file.exists() or not port_file.read_text().strip():
             assert time.monotonic() < deadline and chromium.poll() is None, "Chromium gave no DevTools port"
             time.sleep(0.1)
         port = port_file.read_text().split()[0]
         targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
         browser = Browser(next(t for t in targets if t["type"] == "page")["webSocketDebuggerUrl"])
-        here = Path(__file__).parent
-        stand_in = (build / "trackpod-sim-node.js").read_text() + (here / "stand_in.js").read_text() + """
-            window.tpFar = loadFarEnd().then(far => (window.tpStandIn = makeStandIn(far)));
-            navigator.requestMIDIAccess = async () => (await window.tpFar).access;
-        """
+        origin = f"http://127.0.0.1:{server.server_address[1]}"
         browser.call("Page.enable")
-        browser.call("Page.addScriptToEvaluateOnNewDocument", source=stand_in)
+        if stand_in:
+            here = Path(__file__).parent
+            source = (build / "trackpod-sim-node.js").read_text() + (here / "stand_in.js").read_text() + """
+                window.tpFar = loadFarEnd().then(far => (window.tpStandIn = makeStandIn(far)));
+                navigator.requestMIDIAccess = async () => (await window.tpFar).access;
+            """
+            browser.call("Page.addScriptToEvaluateOnNewDocument", source=source)
+        else:
+            browser.call("Browser.grantPermissions", origin=origin, permissions=["midi", "midiSysex"])
         browser.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=str(work))
-        browser.call("Page.navigate", url=f"http://127.0.0.1:{server.server_address[1]}/tpmidi01.html")
-        browser.wait_for("typeof Module !== 'undefined' && Module.calledRun === true && !!window.tpStandIn")
+        browser.call("Page.navigate", url=f"{origin}/tpmidi01.html")
+        browser.wait_for("typeof Module !== 'undefined' && Module.calledRun === true" +
+                         (" && !!window.tpStandIn" if stand_in else ""), seconds=180)
         yield browser
     finally:
         chromium.kill()
