@@ -10,7 +10,9 @@ namespace {
 
 // An empty poll waits this long for a message, and stands for as many of a busy loop's polls
 // as the console program makes meanwhile on an idle PC: the bank's closing silence lasts
-// about as long on the page (about 3.5 s), with the processor idle.
+// about as long on the page (about 3.5 s), with the processor idle. Short: a loop that sends
+// at the cable's pace while it reads (the interface check's stream, a message every 3.5 ms)
+// sends only between two polls.
 constexpr unsigned kWaitMs = 2;
 constexpr unsigned kBankEndMs = 3500;
 

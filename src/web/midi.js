@@ -32,7 +32,6 @@ Module.tpMidi = (function () {
     // The chosen MIDIInput and MIDIOutput, or null.
     input: null, output: null,
     queue: [],
-    wake: null,
     passRealTime: false,
     // A job's failure for the program to tell: cancelled (1), a port that cannot be opened
     // (2), a message that cannot be sent (3); the browser's reason; the port's name.
@@ -69,23 +68,31 @@ Module.tpMidi = (function () {
       const data = event.data;
       if (!data || data.length === 0 || (!m.passRealTime && realTime.has(data[0]))) return;
       m.queue.push(data);
-      if (m.wake) m.wake();
+      if (m.waiting) m.waiting.end();
     },
     nextLength() { return m.queue.length ? m.queue[0].length : 0; },
     take() { return m.queue.shift(); },
-    // Resolves when a message comes, or after `ms`: each wait's own timer ends only that wait.
+    // Resolves when a message comes, or after `ms`. One timer at a time serves every wait: an
+    // exchange's answer mostly comes first, and a timer for each wait would cost the page a
+    // task per exchange when it ran out later.
     awaitMessage(ms) {
       if (m.queue.length || m.cancelled) return Promise.resolve();
       return new Promise(done => {
-        let over = false;
-        const end = () => {
-          if (over) return;
-          over = true;
-          if (m.wake === end) m.wake = null;
-          done();
-        };
-        m.wake = end;
-        m.sleep(ms).then(end);
+        const wait = {due: performance.now() + ms, end() { if (m.waiting === wait) m.waiting = null; done(); }};
+        m.waiting = wait;
+        if (!m.timerSet) m.setTimer(ms);
+      });
+    },
+    waiting: null,
+    timerSet: false,
+    setTimer(ms) {
+      m.timerSet = true;
+      m.sleep(ms).then(() => {
+        m.timerSet = false;
+        const wait = m.waiting;
+        if (!wait) return;
+        const left = wait.due - performance.now();
+        if (left <= 0.5) wait.end(); else m.setTimer(left);
       });
     },
     sleep(ms) {
@@ -108,12 +115,12 @@ Module.tpMidi = (function () {
     },
     end() {
       if (m.input) m.input.onmidimessage = null;
-      m.wake = null;
+      if (m.waiting) m.waiting.end();
     },
     cancel() {
       m.cancelled = true;
       m.fail(1);
-      if (m.wake) m.wake();
+      if (m.waiting) m.waiting.end();
       m.continued(0);
     },
 

@@ -5,6 +5,7 @@ It answers the mode switches, echoes one-byte data packets and keeps their bytes
 a bank on request at the cable's pace; as a cable, it returns what it is sent."""
 
 import os
+import select
 import threading
 import time
 
@@ -25,7 +26,9 @@ def bank_message(number, value):
 
 class Peer:
     def __init__(self, device):
-        self.fd = os.open(device, os.O_RDWR)
+        # Not blocking: a raw MIDI device's blocking read waits for the whole count asked.
+        self.fd = os.open(device, os.O_RDWR | os.O_NONBLOCK)
+        self.writing = threading.Lock()
         self.bank, self.hole_after, self.change_every = b"", 0, None
         self.uploaded, self.commands, self.carried = bytearray(), 0, 0
         self.stopping = False
@@ -47,8 +50,12 @@ class Peer:
         message = bytearray()
         while not self.stopping:
             try:
+                if not select.select([self.fd], [], [], 0.2)[0]:
+                    continue
                 chunk = os.read(self.fd, 256)
-            except OSError:
+            except BlockingIOError:
+                continue
+            except (OSError, ValueError):
                 return
             for byte in chunk:
                 if byte == SYSEX:
@@ -59,30 +66,39 @@ class Peer:
                         self.take(bytes(message))
                         message = bytearray()
 
+    def write(self, m):
+        with self.writing:
+            while m:
+                select.select([], [self.fd], [], 1)
+                try:
+                    m = m[os.write(self.fd, m):]
+                except BlockingIOError:
+                    pass
+
     def take(self, m):
         if self.change_every is not None:
             self.carried += 1
             if self.change_every and self.carried % self.change_every == 0:
                 m = m[:6] + bytes([m[6] ^ 0x01]) + m[7:]
-            os.write(self.fd, m)
+            self.write(m)
         elif list(m[1:4]) == COMMAND and m[6:9] == b"TPD":
             self.commands += 1
             letter, kind = m[9], m[4]
             if letter in STATUS:
-                os.write(self.fd, status_answer(STATUS[letter]))
+                self.write(status_answer(STATUS[letter]))
             elif letter in (0x6D, 0x4D):  # MIDI mode (a dump header) or MIDI receive (a request)
-                os.write(self.fd, status_answer(0x00 if kind == 0x01 else 0x06))
+                self.write(status_answer(0x00 if kind == 0x01 else 0x06))
             elif letter == 0x62 and kind == 0x03:  # the bank asked for
-                os.write(self.fd, status_answer(0x06))
+                self.write(status_answer(0x06))
                 threading.Thread(target=self.stream, daemon=True).start()
         elif list(m[1:4]) == DATA and m[4] == 0x02 and m[6] == 0x01 and len(m) == 11:
             self.uploaded.append(((m[7] & 0x40) << 1) | m[8])
-            os.write(self.fd, m)  # a byte is answered by its echo
+            self.write(m)  # a byte is answered by its echo
 
     def stream(self):
         for i, value in enumerate(self.bank):
             # Three messages lost after `hole_after` bytes, as a MIDI system that falls behind
             # loses them: their numbers used up.
             if not self.hole_after or not self.hole_after <= i < self.hole_after + 3:
-                os.write(self.fd, bank_message(i, value))
+                self.write(bank_message(i, value))
                 time.sleep(MESSAGE_TIME_S)
