@@ -56,8 +56,6 @@ EMSCRIPTEN_KEEPALIVE void sim_take(std::uint8_t* out) {
     std::copy(next.bytes.begin(), next.bytes.end(), out);
     held = false;
 }
-// Whether it is part of a bank's stream, which a real cable paces.
-EMSCRIPTEN_KEEPALIVE int sim_next_streamed() { return ahead() && next.streamed ? 1 : 0; }
 
 // What the last upload delivered, and the command messages taken.
 EMSCRIPTEN_KEEPALIVE int sim_uploaded_length() { return handheld ? static_cast<int>(handheld->uploaded().size()) : 0; }

@@ -23,8 +23,6 @@ const char* pageWords() {
            "tooLarge={file} is over 256 KiB: only its first 256 KiB are sent.\n"
            "empty={file} is empty: the handheld receives no byte of it.\n"
            "noFile=Choose a file to send first.\n"
-           "noName=Give the bank a name under Save as first.\n"
            "whole=The whole bank came: Save keeps it as {file}.\n"
-           "part=The bank is incomplete: only what came is offered, as {file}.\n"
-           "portGone=The MIDI port {port} went away.\n";
+           "part=The bank is incomplete: only what came is offered, as {file}.\n";
 }

@@ -8,5 +8,5 @@
 // be opened (2), a message could not be sent (3); the port and the browser's reason.
 std::string pageFailure(int code, const std::string& port, const std::string& reason);
 
-// The page's sentences, one "key=text" a line; {file} and {port} stand for a name.
+// The page's sentences, one "key=text" a line; {file} stands for a file's name.
 const char* pageWords();

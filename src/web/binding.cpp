@@ -41,16 +41,15 @@ EM_JS(void, webPassRealTime, (), { Module.tpMidi.passRealTime = true; });
 // A port's name, or what went wrong, is never longer than this.
 constexpr int kTextCapacity = 512;
 
-std::string textFrom(void (*read)(char*, int)) {
+template <typename Read>
+std::string textFrom(Read read) {
     char text[kTextCapacity] = {};
     read(text, kTextCapacity);
     return text;
 }
 
 std::string portName(bool input) {
-    char text[kTextCapacity] = {};
-    webPortName(input, text, kTextCapacity);
-    return text;
+    return textFrom([input](char* text, int capacity) { webPortName(input, text, capacity); });
 }
 
 // A job the user cancelled ends between two messages, as a failure of the MIDI system does.

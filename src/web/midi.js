@@ -33,16 +33,16 @@ Module.tpMidi = (function () {
     input: null, output: null,
     queue: [],
     passRealTime: false,
-    // A job's failure for the program to tell: cancelled (1), a port that cannot be opened
-    // (2), a message that cannot be sent (3); the browser's reason; the port's name.
-    failure: 0, reason: '', failedPort: '',
+    // What a job's failure needs told (src/app/page.cpp says it): the browser's reason, the
+    // port's name. Its code goes back as a call's result: cancelled (1), a port that cannot
+    // be opened (2), a message that cannot be sent (3).
+    reason: '', failedPort: '',
     cancelled: false,
     timer: null,
 
     portCount(input) { return (input ? m.input : m.output) ? 1 : 0; },
     portName(input) { const port = input ? m.input : m.output; return port ? port.name : ''; },
     fail(code, port, reason) {
-      m.failure = code;
       m.failedPort = port ? port.name : '';
       m.reason = reason ? String(reason.message || reason) : '';
       return code;
@@ -110,7 +110,6 @@ Module.tpMidi = (function () {
       m.queue = [];
       m.cancelled = false;
       m.passRealTime = false;
-      m.failure = 0;
       if (m.input) m.input.onmidimessage = m.received;
     },
     end() {

@@ -10,8 +10,10 @@
   let busy = false;
   let offered = null;  // {name, bytes} a receive left for saving
 
-  const say = (key, names) => (words[key] || '').replace('{file}', (names || {}).file || '')
-                                                .replace('{port}', (names || {}).port || '');
+  const say = (key, names) => (words[key] || '').replace('{file}', (names || {}).file || '');
+  // A list of texts as the core takes it, each ended by a NUL, the list by an empty one: in
+  // the core's memory, to be freed.
+  const packed = texts => allocateUTF8(texts.map(t => t + '\0').join('') + '\0');
   const problem = text => { $('problem').textContent = text || ''; };
 
   // The job's lines, as a console shows them: a carriage return starts its line again. The
@@ -89,8 +91,7 @@
     ports.forEach(p => list.appendChild(new Option(p.name, p.id)));
     let chosen = ports.find(p => p.id === before || p.name === before);
     if (!chosen) {
-      const packed = names.map(n => n + '\0').join('') + '\0';
-      const at = allocateUTF8(packed);
+      const at = packed(names);
       const index = Module._tp_pick_port(at);
       Module._free(at);
       chosen = index >= 0 ? ports[index] : null;
@@ -140,8 +141,7 @@
     m.output = output;
     lock(true);
     try {
-      const packed = ['tpmidi01', ...args].map(a => a + '\0').join('') + '\0';
-      const at = allocateUTF8(packed);
+      const at = packed(['tpmidi01', ...args]);
       const status = await Module.ccall('tp_run', 'number', ['number'], [at], {async: true});
       Module._free(at);
       return status;
