@@ -16,11 +16,15 @@ async function main() {
   const [buildDir, jobFile] = process.argv.slice(2);
   const job = JSON.parse(fs.readFileSync(jobFile, 'utf8'));
   const core = await require(path.resolve(buildDir, 'tpmidi01-node.js'))();
+  // Texts as the core takes them, each ended by a NUL, the list by an empty one.
+  const packed = texts => {
+    const bytes = Buffer.concat([...texts.map(t => Buffer.from(t + '\0')), Buffer.from([0])]);
+    const at = core._malloc(bytes.length);
+    core.HEAPU8.set(bytes, at);
+    return at;
+  };
   if (job.pick) {
-    const names = Buffer.concat([...job.pick.map(n => Buffer.concat([Buffer.from(n), Buffer.from([0])])), Buffer.from([0])]);
-    const at = core._malloc(names.length);
-    core.HEAPU8.set(names, at);
-    process.stdout.write(JSON.stringify({picked: core._tp_pick_port(at)}));
+    process.stdout.write(JSON.stringify({picked: core._tp_pick_port(packed(job.pick))}));
     return;
   }
   const far = await require(path.resolve(buildDir, 'trackpod-sim-node.js'))();
@@ -52,15 +56,8 @@ async function main() {
   core.FS.mkdir('/work');
   core.FS.chdir('/work');
   for (const [name, data] of Object.entries(job.files || {})) core.FS.writeFile(name, Buffer.from(data, 'base64'));
-  const packed = Buffer.concat(['tpmidi01', ...job.args].map(a => Buffer.concat([Buffer.from(a), Buffer.from([0])])));
-  const inHeap = bytes => {
-    const at = core._malloc(bytes.length);
-    core.HEAPU8.set(bytes, at);
-    return at;
-  };
   const started = Date.now();
-  said.status = await core.ccall('tp_run', 'number', ['number'], [inHeap(Buffer.concat([packed, Buffer.from([0])]))],
-                                 {async: true});
+  said.status = await core.ccall('tp_run', 'number', ['number'], [packed(['tpmidi01', ...job.args])], {async: true});
   said.seconds = (Date.now() - started) / 1000;
   said.files = {};
   for (const name of core.FS.readdir('/work')) {

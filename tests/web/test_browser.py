@@ -12,7 +12,8 @@ from pathlib import Path
 import pytest
 
 from browser import page_in_browser, prepare_guest
-from test_core import BUILD
+from test_core import BUILD  # also puts the end-to-end harness on the path
+from harness import wait_until  # noqa: E402
 
 IN_VM = os.environ.get("E2E_TRANSPORT") == "alsa"
 SHOTS = BUILD / ("screenshots-alsa" if IN_VM else "screenshots")
@@ -107,11 +108,7 @@ def test_a_bank_received(page, hole_after, saved):
     assert ("error" in page.log().split("\n")) == bool(hole_after)
     page.press("Save")
     download = Path(page.work) / saved
-    page.wait_for(f"new Promise(r => setTimeout(() => r(true), 200))")
-    for _ in range(100):
-        if download.exists() and not Path(str(download) + ".crdownload").exists():
-            break
-        page.wait_for("new Promise(r => setTimeout(() => r(true), 100))")
+    assert wait_until(lambda: download.exists() and not Path(f"{download}.crdownload").exists(), 10)
     assert download.read_bytes() == (bank if not hole_after else bank[:hole_after] + bank[hole_after + 3:])
 
 
