@@ -1,5 +1,7 @@
 // RtMidi says on std::cerr, from its input thread, when it drops an incoming message:
-// its queue full ("message queue limit reached"), or the ALSA sequencer's input overrun.
+// its queue full ("message queue limit reached"), or the ALSA sequencer's input overrun
+// (said as "input buffer overrun", or as an "unknown MIDI input error" followed by the
+// system's "Resource temporarily unavailable", which goes around std::cerr and shows).
 // That is the only sign of messages lost at the end of a stream, where no gap in their
 // numbers can show. The watch notes it, keeps those messages (one per message dropped)
 // off the console, and lets everything else through.
