@@ -105,8 +105,9 @@ constexpr std::uint32_t kPollsPerLook = 65536;
 constexpr auto kPortLookInterval = std::chrono::milliseconds(250);
 // How long the handheld may stay silent, while it owes an answer, before the run flow is told.
 constexpr auto kWaitTold = std::chrono::seconds(3);
-// What the ALSA sequencer keeps for a client that does not read: about 80 messages, 0.28 s
-// of the handheld's stream, the least of any MIDI system. A longer hold-up while a bank
+// What the ALSA sequencer keeps by default for a client that does not read: about 80
+// messages, 0.28 s of the handheld's stream, the least of any MIDI system (the binding asks
+// it for more, which a kernel may refuse). A longer hold-up while a bank
 // streams may have lost messages. Only the process stopped or the machine asleep counts:
 // a poll loop that merely waits for the processor leaves the MIDI library's thread taking
 // messages into its queue, and that queue says when it overflows.

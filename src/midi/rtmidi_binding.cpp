@@ -13,6 +13,11 @@
 #include "midi/drop_watch.h"
 #include "platform/platform.h"
 
+#ifdef TPMIDI_ALSA_INPUT_POOL
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
+#endif
+
 namespace {
 
 // Messages RtMidi keeps for the program to take; it drops what arrives beyond them.
@@ -21,7 +26,8 @@ namespace {
 constexpr unsigned kInputQueueLimit = 1024;
 // What that queue holds of the stream, less a margin: over JACK it is all a stopped program
 // has, the server's own buffer being a cycle's. Elsewhere the MIDI system's own buffer
-// fills first (the ALSA sequencer's, about 0.28 s), and the link counts on no more.
+// fills first (the ALSA sequencer's, 0.28 s unless enlarged, below), and the link counts
+// on no more.
 constexpr std::chrono::milliseconds kJackKeeps{2500};
 
 // The objects of one run, and what the seam remembers of them.
@@ -247,3 +253,25 @@ void bindRtMidi(MidiSeam& seam) {
         return jack ? kJackKeeps : std::chrono::milliseconds(0);
     };
 }
+
+#ifdef TPMIDI_ALSA_INPUT_POOL
+// The ALSA sequencer keeps 200 cells for a client that does not read: about 80 of the
+// handheld's messages, 0.28 s of its stream. When RtMidi's input thread waits longer for
+// the processor (every core busy), the kernel drops all it kept. RtMidi offers no way to
+// enlarge that, so its opening of the sequencer is wrapped, here in the program, where
+// the dynamic linker finds it before the library's, and each client that reads asks for
+// the most the kernel grants: 2000 cells, about 2.8 s. Looked up, not linked, so the
+// program needs no more than RtMidi does; where the kernel refuses, the default stays.
+constexpr size_t kAlsaInputCells = 2000;
+
+extern "C" int snd_seq_open(snd_seq_t** handle, const char* name, int streams, int mode) {
+    using Open = int (*)(snd_seq_t**, const char*, int, int);
+    using SetPool = int (*)(snd_seq_t*, size_t);
+    static const auto open = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "snd_seq_open"));
+    static const auto setPool = reinterpret_cast<SetPool>(dlsym(RTLD_NEXT, "snd_seq_set_client_pool_input"));
+    if (!open) return -ENOSYS;
+    const int result = open(handle, name, streams, mode);
+    if (result == 0 && (streams & SND_SEQ_OPEN_INPUT) && setPool) setPool(*handle, kAlsaInputCells);
+    return result;
+}
+#endif
