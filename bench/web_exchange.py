@@ -31,11 +31,17 @@ BARE_LOOP = """(async count => {
     return (performance.now() - started) / count;
 })(%d)"""
 
-# The page's own: the time from its first data packet to its last, per exchange.
+# The page's own: the time from its first data packet to its last, per exchange; its waits
+# for a message, and those that ran out.
 TIMED = """(() => {
-    const send = Module.tpMidi.send;
+    const m = Module.tpMidi, send = m.send, awaitMessage = m.awaitMessage;
     window.tpTimes = [];
-    Module.tpMidi.send = bytes => { if (bytes[4] === 0x02) window.tpTimes.push(performance.now()); return send(bytes); };
+    window.tpWaits = [0, 0];
+    m.send = bytes => { if (bytes[4] === 0x02) window.tpTimes.push(performance.now()); return send(bytes); };
+    m.awaitMessage = ms => {
+        window.tpWaits[0]++;
+        return awaitMessage(ms).then(() => { if (!m.queue.length) window.tpWaits[1]++; });
+    };
 })()"""
 
 
@@ -52,7 +58,7 @@ def main():
     work = Path(tempfile.mkdtemp())
     bank = work / "bench.tp2"
     bank.write_bytes(bytes([0x24]) + os.urandom(exchanges - 1))
-    page_ms, bare_ms, page_cpu, bare_cpu = [], [], [], []
+    page_ms, bare_ms, page_cpu, bare_cpu, page_waits = [], [], [], [], []
     with page_in_browser(TOP / "build-web", work, stand_in=False) as page:
         page.call("Performance.enable")
         page.press("Connect")
@@ -67,10 +73,11 @@ def main():
             page.press("Send")
             page.wait_for("!document.getElementById('continue').hidden")
             cpu_from = task_seconds(page)
-            page.evaluate("window.tpTimes = []")
+            page.evaluate("window.tpTimes = []; window.tpWaits = [0, 0]")
             page.press("Continue")
             page.wait_for("document.querySelector('[role=log]').innerText.endsWith('done')", seconds=600)
-            times = page.evaluate("window.tpTimes")
+            times, (waits, ran_out) = page.evaluate("window.tpTimes"), page.evaluate("window.tpWaits")
+            page_waits.append(f"{waits} ({ran_out} ran out)")
             page_ms.append((times[-1] - times[0]) / (len(times) - 1))
             page_cpu.append((task_seconds(page) - cpu_from) / exchanges * 1e6)
             assert bytes(peer.uploaded) == bank.read_bytes() and before <= cpu_from
@@ -83,6 +90,7 @@ def main():
           f"ratio {page_median / bare_median:.3f} (medians of {runs} runs of {exchanges})")
     print(f"processor time per exchange: the page {statistics.median(page_cpu):.0f} us, the bare loop "
           f"{statistics.median(bare_cpu):.0f} us, ratio {statistics.median(page_cpu) / statistics.median(bare_cpu):.3f}")
+    print(f"the page's waits for a message, each run: {', '.join(page_waits)}")
     print(f"single runs: the page {[round(t * 1000) for t in page_ms]} us, the loop {[round(t * 1000) for t in bare_ms]} us")
 
 

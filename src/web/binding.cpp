@@ -2,19 +2,51 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/page.h"
 
 namespace {
 
-// An empty poll waits this long for a message, and stands for as many of a busy loop's polls
-// as the console program makes meanwhile on an idle PC: the bank's closing silence lasts
-// about as long on the page (about 3.5 s), with the processor idle. Short: a loop that sends
-// at the cable's pace while it reads (the interface check's stream, a message every 3.5 ms)
-// sends only between two polls.
-constexpr unsigned kWaitMs = 2;
-constexpr unsigned kBankEndMs = 3500;
+// An empty poll gives the browser its thread back until a message comes, or a while has
+// passed: the core looks at its clock only between two polls. While the core sends at a
+// steady cadence (the interface check's stream, a message every 3.5 ms; an exchange at a
+// time), a wait ends when the next send is due, and an exchange's answer mostly ends it
+// sooner. Otherwise it starts at 2 ms and doubles, up to 20 ms, while nothing comes: each
+// ending of a wait costs the page about as much processor time as a message does.
+constexpr double kShortestWaitMs = 2, kLongestWaitMs = 20;
+// An empty poll stands for as many of a busy loop's polls as the console program makes in
+// the time it waited, on an idle PC: the bank's closing silence lasts about as long on the
+// page (about 3.5 s), with the processor idle.
+constexpr double kBankEndMs = 3500;
+
+struct Waits {
+    double lastSend = 0, sendGap = kLongestWaitMs + 1;
+    double nextWait = kShortestWaitMs;
+};
+
+// How long the empty poll at `now` waits.
+double waitLength(Waits& w, double now) {
+    const double sendDue = w.lastSend + w.sendGap;
+    if (w.sendGap <= kLongestWaitMs && sendDue - now >= 1) return sendDue - now;
+    const double wait = w.nextWait;
+    w.nextWait = std::min(2 * wait, kLongestWaitMs);
+    return wait;
+}
+
+void noteSend(Waits& w, double now) {
+    w.sendGap = now - w.lastSend;
+    w.lastSend = now;
+    w.nextWait = kShortestWaitMs;
+}
+
+std::uint32_t pollsWaited(double ms) {
+    const double polls = ms / kBankEndMs * kReceiveIdlePolls;
+    return polls >= kReceiveIdlePolls ? kReceiveIdlePolls : polls < 1 ? 1 : static_cast<std::uint32_t>(polls);
+}
 
 // The JavaScript side's calls; each that can fail returns 0 when it went well, or else the
 // failure's code, and leaves the port and the browser's reason.
@@ -28,7 +60,7 @@ EM_JS(int, webSend, (const unsigned char* data, int length), {
 });
 EM_JS(int, webNextLength, (), { return Module.tpMidi.nextLength(); });
 EM_JS(void, webTake, (unsigned char* out), { HEAPU8.set(Module.tpMidi.take(), out); });
-EM_ASYNC_JS(void, webAwaitMessage, (int ms), { await Module.tpMidi.awaitMessage(ms); });
+EM_ASYNC_JS(void, webAwaitMessage, (double ms), { await Module.tpMidi.awaitMessage(ms); });
 EM_ASYNC_JS(void, webSleep, (int ms), { await Module.tpMidi.sleep(ms); });
 EM_JS(void, webMissingPort, (char* out, int capacity), { stringToUTF8(Module.tpMidi.missingPort(), out, capacity); });
 EM_JS(int, webCancelled, (), { return Module.tpMidi.cancelled ? 1 : 0; });
@@ -70,23 +102,28 @@ void bindWebMidi(Link& link) {
         return webPortCount(input) > 0 ? std::vector<std::string>{portName(input)} : std::vector<std::string>{};
     };
     seam.openPort = [](Direction direction, unsigned) { throwIfFailed(webOpen(direction == Direction::Input)); };
-    seam.send = [](const Bytes& message) {
+    // The poll tells the link, each time, what an empty poll stood for.
+    const auto waits = std::make_shared<Waits>();
+    seam.send = [waits](const Bytes& message) {
         throwIfCancelled();
+        noteSend(*waits, emscripten_get_now());
         throwIfFailed(webSend(message.data(), static_cast<int>(message.size())));
     };
-    seam.poll = [](Bytes& message) {
+    seam.poll = [waits, &seam](Bytes& message) {
         message.clear();
         throwIfCancelled();
         int length = webNextLength();
         if (length == 0) {
-            webAwaitMessage(kWaitMs);
+            const double start = emscripten_get_now();
+            webAwaitMessage(waitLength(*waits, start));
             length = webNextLength();
+            if (length == 0) seam.pollsPerEmptyPoll = pollsWaited(emscripten_get_now() - start);
         }
         if (length == 0) return;
+        waits->nextWait = kShortestWaitMs;
         message.resize(static_cast<std::size_t>(length));
         webTake(message.data());
     };
-    seam.pollsPerEmptyPoll = kReceiveIdlePolls / (kBankEndMs / kWaitMs);
     seam.missingPort = [] { return textFrom(webMissingPort); };
     seam.passRealTime = [] { webPassRealTime(); };
     link.hooks.sleepMs = [](unsigned ms) {

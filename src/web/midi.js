@@ -72,27 +72,36 @@ Module.tpMidi = (function () {
     },
     nextLength() { return m.queue.length ? m.queue[0].length : 0; },
     take() { return m.queue.shift(); },
-    // Resolves when a message comes, or after `ms`. One timer at a time serves every wait: an
-    // exchange's answer mostly comes first, and a timer for each wait would cost the page a
-    // task per exchange when it ran out later.
+    // Resolves when a message comes, or after `ms`. In a shown tab, the tab's own timer,
+    // cleared when the message comes first, which an exchange's answer mostly does. A hidden
+    // tab's timers run a second late, so there the worker's serve: they cannot be cleared as
+    // cheaply, so one serves every wait that ends after it, and a wait that ends sooner than
+    // every one set gets its own.
     awaitMessage(ms) {
       if (m.queue.length || m.cancelled) return Promise.resolve();
       return new Promise(done => {
-        const wait = {due: performance.now() + ms, end() { if (m.waiting === wait) m.waiting = null; done(); }};
+        const wait = {due: performance.now() + ms, end() {
+          if (m.waiting === wait) m.waiting = null;
+          clearTimeout(wait.timeout);
+          done();
+        }};
         m.waiting = wait;
-        if (!m.timerSet) m.setTimer(ms);
+        if (typeof document === 'object' && !document.hidden) wait.timeout = setTimeout(wait.end, ms);
+        else m.timerFor(wait);
       });
     },
     waiting: null,
-    timerSet: false,
-    setTimer(ms) {
-      m.timerSet = true;
-      m.sleep(ms).then(() => {
-        m.timerSet = false;
-        const wait = m.waiting;
-        if (!wait) return;
-        const left = wait.due - performance.now();
-        if (left <= 0.5) wait.end(); else m.setTimer(left);
+    // When the timers set run out.
+    timersDue: [],
+    timerFor(wait) {
+      if (m.timersDue.some(due => due <= wait.due + 0.5)) return;
+      const due = wait.due;
+      m.timersDue.push(due);
+      m.sleep(due - performance.now()).then(() => {
+        m.timersDue.splice(m.timersDue.indexOf(due), 1);
+        const now = m.waiting;
+        if (!now) return;
+        if (now.due - performance.now() <= 0.5) now.end(); else m.timerFor(now);
       });
     },
     sleep(ms) {
