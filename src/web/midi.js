@@ -49,6 +49,8 @@ Module.tpMidi = (function () {
     },
     async open(input) {
       const port = input ? m.input : m.output;
+      // Firefox never settles open() on a port already open: the second job would hang.
+      if (port.connection === 'open') return 0;
       try {
         await port.open();
         return 0;

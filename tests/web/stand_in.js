@@ -20,11 +20,17 @@ function makeStandIn(far) {
   };
   const fault = {unplugAfter: 0, cancelAfter: 0, refuseOpen: false, onCancel: () => {}};
   let sent = 0;
+  // A port opens as Firefox's does: open() on a port already open never settles.
+  function open() {
+    if (this.connection === 'open') return new Promise(() => {});
+    if (fault.refuseOpen && this.type === 'output') return Promise.reject(new Error('the port is in use'));
+    this.connection = 'open';
+    return Promise.resolve();
+  }
   const input = {name: 'trackpod-sim out:from-handheld', id: 'in-1', type: 'input', state: 'connected',
-                 onmidimessage: null, open: async () => {}};
+                 connection: 'closed', onmidimessage: null, open};
   const output = {
-    name: 'trackpod-sim in:to-handheld', id: 'out-1', type: 'output', state: 'connected',
-    open: async () => { if (fault.refuseOpen) throw new Error('the port is in use'); },
+    name: 'trackpod-sim in:to-handheld', id: 'out-1', type: 'output', state: 'connected', connection: 'closed', open,
     send(bytes) {
       if (output.state !== 'connected') throw new Error('InvalidStateError: the port is disconnected');
       far._sim_receive(inHeap(far, bytes), bytes.length);
