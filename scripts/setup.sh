@@ -36,10 +36,10 @@ for group in "${@:-base}"; do
         case $part in
             base) packages+=(g++ cmake make pkg-config librtmidi-dev jackd2 libsystemd-dev) ;;
             quick) packages+=(libgtest-dev python3-pytest lintian bash-completion python3-dbusmock dbus-daemon dbus-bin
-                              clang-tidy emscripten chromium-headless-shell python3-websocket) ;;
+                              clang-tidy emscripten chromium-headless-shell firefox-esr python3-websocket) ;;
             test) packages+=(clang libclang-rt-14-dev libbenchmark-dev) ;;
             platforms) packages+=(g++-mingw-w64-x86-64-posix wine64 libc++-dev libc++abi-dev groff-base) ;;
-            vm) packages+=(qemu-system-x86 busybox-static binutils); vm=true ;;
+            vm) packages+=(qemu-system-x86 busybox-static binutils udev); vm=true ;;
             *) echo "setup.sh: unknown group $part" >&2; exit 2 ;;
         esac
     done

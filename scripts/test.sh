@@ -22,7 +22,7 @@ steps='
 both  | the in-process suite (GCC)                       | (cd build && ctest --output-on-failure -j2)
 both  | no function in src/ or sim/ over 50 lines        | bash scripts/function-sizes.sh build
 quick | the end-to-end suite over JACK                   | bash scripts/e2e.sh build jack
-both  | the web page, its core under Node and the page in Chromium against the simulated handheld | bash scripts/web.sh && touch build/web-built
+both  | the web page, its core under Node and the page in Chromium and Firefox against the simulated handheld | bash scripts/web.sh && touch build/web-built
 host  | the Windows build, its unit tests under Wine     | bash scripts/platforms.sh windows && touch build/windows-built
 host  | a release made from a fresh clone, and what it made | bash scripts/release-check.sh
 host  | the libc++ build, its unit tests                 | bash scripts/platforms.sh libcxx
@@ -34,7 +34,7 @@ host  | fuzzing                                          | bash scripts/fuzz.sh 
 vm    | the Linux build over the ALSA sequencer          | bash scripts/e2e.sh build alsa
 vm    | the Linux build through the USB MIDI interface   | bash scripts/e2e.sh build usb
 vm    | the Windows build under Wine, through the USB MIDI interface | while [ ! -e build/windows-built ]; do sleep 2; done; bash scripts/e2e.sh build-windows usb
-vm    | the web page in Chromium over the ALSA sequencer, against a peer apart from the simulator | while [ ! -e build/web-built ]; do sleep 2; done; E2E_TRANSPORT=alsa python3 -m pytest -q tests/web/test_browser.py
+vm    | the web page in Chromium and Firefox over the ALSA sequencer, against a peer apart from the simulator | while [ ! -e build/web-built ]; do sleep 2; done; E2E_TRANSPORT=alsa python3 -m pytest -q tests/web/test_browser.py
 '
 # The rows of some lanes, as "what|command" lines.
 rows() {

@@ -14,7 +14,7 @@ const char* pageWords() {
            "Press Connect, then allow it.\n"
            "refused=The browser was not allowed MIDI with System Exclusive messages. Allow it in the site's settings "
            "(the icon left of the address), then press Connect again.\n"
-           "noWebMidi=This browser has no Web MIDI. Open this page in Chrome, Edge or Opera, or use the console "
+           "noWebMidi=This browser has no Web MIDI. Open this page in Chrome, Edge, Opera or Firefox, or use the console "
            "program tpmidi01.\n"
            "fromDisk=If the browser gives no MIDI to a page opened from disk, open it from a web server instead "
            "(for example: python3 -m http.server, then http://localhost:8000/tpmidi01.html).\n"

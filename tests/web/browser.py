@@ -1,6 +1,7 @@
-"""A real browser driving the page as a person would: Chromium's headless shell over the DevTools
-protocol, each control found by its accessible name. Its Web MIDI is the stand-in of
-tests/web/stand_in.js, the simulated handheld behind it, where no MIDI system is at hand."""
+"""A real browser driving the page as a person would, each control found by its accessible name:
+Chromium's headless shell over the DevTools protocol, or Firefox ESR over WebDriver BiDi. Its
+Web MIDI is the stand-in of tests/web/stand_in.js, the simulated handheld behind it, where no
+MIDI system is at hand."""
 
 import base64
 import contextlib
@@ -18,11 +19,20 @@ from pathlib import Path
 import websocket
 
 HEADLESS = shutil.which("chromium-headless-shell") or "/usr/lib/chromium/chromium-headless-shell"
+FIREFOX = shutil.which("firefox-esr") or "/usr/bin/firefox-esr"
+# Selects the option of that text in a list, as a user does.
+CHOOSE = """function (text) {
+    this.value = [...this.options].find(o => o.text === text).value;
+    this.dispatchEvent(new Event('change'));
+}"""
 
 
-class Browser:
+class Protocol:
+    """Commands and their answers over one WebSocket: the DevTools protocol's or WebDriver BiDi's."""
+
     def __init__(self, socket_url):
-        self.ws = websocket.create_connection(socket_url, timeout=60)
+        # No Origin header: Firefox refuses a WebSocket that comes from a page.
+        self.ws = websocket.create_connection(socket_url, timeout=60, suppress_origin=True)
         self.next_id = 0
 
     def call(self, method, **params):
@@ -32,14 +42,8 @@ class Browser:
             reply = json.loads(self.ws.recv())
             if reply.get("id") == self.next_id:
                 if "error" in reply:
-                    raise RuntimeError(f"{method}: {reply['error']}")
+                    raise RuntimeError(f"{method}: {reply['error']} {reply.get('message', '')}")
                 return reply["result"]
-
-    def evaluate(self, expression):
-        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
-        if "exceptionDetails" in result:
-            raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
-        return result["result"].get("value")
 
     def wait_for(self, expression, seconds=60):
         deadline = time.monotonic() + seconds
@@ -49,6 +53,20 @@ class Browser:
             time.sleep(0.1)
         raise AssertionError(f"not so after {seconds} s: {expression}\nthe log: {self.log()}")
 
+    def log(self):
+        return self.evaluate("document.querySelector('[role=log]').innerText")
+
+
+class Browser(Protocol):
+    """Chromium's headless shell: one page's DevTools target."""
+    partial = ".crdownload"  # what a download is called until it is whole
+
+    def evaluate(self, expression):
+        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
+        if "exceptionDetails" in result:
+            raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
+        return result["result"].get("value")
+
     def control(self, name, role=None):
         """The backend node of the one control with this accessible name (and role)."""
         nodes = [n for n in self.call("Accessibility.getFullAXTree")["nodes"]
@@ -57,27 +75,78 @@ class Browser:
         assert len(nodes) == 1, f"{len(nodes)} controls named {name!r}"
         return nodes[0]["backendDOMNodeId"]
 
+    def on_control(self, name, role, function, *arguments):
+        node = self.call("DOM.resolveNode", backendNodeId=self.control(name, role))["object"]
+        self.call("Runtime.callFunctionOn", objectId=node["objectId"], functionDeclaration=function,
+                  arguments=[{"value": a} for a in arguments])
+
     def press(self, name):
-        node = self.call("DOM.resolveNode", backendNodeId=self.control(name, "button"))["object"]
-        self.call("Runtime.callFunctionOn", objectId=node["objectId"], functionDeclaration="function () { this.click(); }")
+        self.on_control(name, "button", "function () { this.click(); }")
 
     def choose(self, name, option):
-        """Picks the option of that text in the list of that name, as a user does."""
-        node = self.call("DOM.resolveNode", backendNodeId=self.control(name, "combobox"))["object"]
-        self.call("Runtime.callFunctionOn", objectId=node["objectId"], arguments=[{"value": option}],
-                  functionDeclaration="""function (text) {
-                      this.value = [...this.options].find(o => o.text === text).value;
-                      this.dispatchEvent(new Event('change'));
-                  }""")
+        self.on_control(name, "combobox", CHOOSE, option)
 
     def choose_file(self, name, path):
         self.call("DOM.setFileInputFiles", files=[str(path)], backendNodeId=self.control(name))
 
-    def log(self):
-        return self.evaluate("document.querySelector('[role=log]').innerText")
-
     def screenshot(self, path):
         Path(path).write_bytes(base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"]))
+
+
+class Firefox(Protocol):
+    """Firefox over WebDriver BiDi: one session, its one tab."""
+    partial = ".part"
+
+    def __init__(self, socket_url):
+        super().__init__(socket_url)
+        self.call("session.new", capabilities={})
+        self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+        self.target = {"context": self.context}
+
+    def evaluate(self, expression):
+        result = self.call("script.evaluate", expression=expression, target=self.target, awaitPromise=True,
+                           serializationOptions={"maxObjectDepth": 2})
+        if result["type"] != "success":
+            raise RuntimeError(f"{expression}: {result['exceptionDetails']['text']}")
+        return plain(result["result"])
+
+    def control(self, name, role=None):
+        """The shared reference of the one control with this accessible name (and role)."""
+        value = {"name": name, **({"role": role} if role else {})}
+        nodes = self.call("browsingContext.locateNodes", context=self.context,
+                          locator={"type": "accessibility", "value": value})["nodes"]
+        assert len(nodes) == 1, f"{len(nodes)} controls named {name!r}"
+        return {"sharedId": nodes[0]["sharedId"]}
+
+    def on_control(self, name, role, function, *arguments):
+        result = self.call("script.callFunction", functionDeclaration=function, target=self.target, awaitPromise=False,
+                           this=self.control(name, role), arguments=[{"type": "string", "value": a} for a in arguments])
+        if result["type"] != "success":
+            raise RuntimeError(f"{name}: {result['exceptionDetails']['text']}")
+
+    def press(self, name):
+        self.on_control(name, "button", "function () { this.click(); }")
+
+    def choose(self, name, option):
+        self.on_control(name, "combobox", CHOOSE, option)
+
+    def choose_file(self, name, path):
+        # Firefox names a file input by its label, then its button's text and what it holds.
+        self.call("input.setFiles", context=self.context, element=self.control(f"{name} Browse… No file selected."),
+                  files=[str(path)])
+
+    def screenshot(self, path):
+        Path(path).write_bytes(base64.b64decode(self.call("browsingContext.captureScreenshot", context=self.context)["data"]))
+
+
+def plain(remote):
+    """A value of WebDriver BiDi's serialization, as Python's."""
+    kind, value = remote["type"], remote.get("value")
+    if kind == "array":
+        return [plain(v) for v in value]
+    if kind == "object":
+        return {k: plain(v) for k, v in value}
+    return None if kind in ("undefined", "null") else value
 
 
 def prepare_guest():
@@ -90,43 +159,87 @@ def prepare_guest():
     subprocess.run(["udevadm", "settle"], check=False, env=env, capture_output=True)
 
 
+# Firefox's own: Web MIDI given to a page as a user gives it, with no prompt, and real ports,
+# not its fake ones; downloads saved where the test looks, unasked.
+FIREFOX_PREFS = {"dom.webmidi.enabled": True, "dom.webmidi.gated": False, "midi.prompt.testing": True,
+                 "media.navigator.permission.disabled": True, "midi.testing": False,
+                 "browser.download.folderList": 2, "browser.download.useDownloadDir": True,
+                 "browser.download.always_ask_before_handling_new_types": False,
+                 "browser.download.start_downloads_in_tmp_dir": False}
+
+
+def stand_in_source(build):
+    here = Path(__file__).parent
+    return (build / "trackpod-sim-node.js").read_text() + (here / "stand_in.js").read_text() + """
+        window.tpFar = loadFarEnd().then(far => (window.tpStandIn = makeStandIn(far)));
+        navigator.requestMIDIAccess = async () => (await window.tpFar).access;
+    """
+
+
+def start_chromium(work, origin, stand_in, source, started):
+    chromium = subprocess.Popen([HEADLESS, "--no-sandbox", "--remote-debugging-port=0", f"--user-data-dir={work}/profile",
+                                 "--window-size=800,1000", "about:blank"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    started.append(chromium)
+    port_file = Path(work) / "profile" / "DevToolsActivePort"
+    deadline = time.monotonic() + 180
+    while not port_file.exists() or not port_file.read_text().strip():
+        assert time.monotonic() < deadline and chromium.poll() is None, "Chromium gave no DevTools port"
+        time.sleep(0.1)
+    port = port_file.read_text().split()[0]
+    targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
+    browser = Browser(next(t for t in targets if t["type"] == "page")["webSocketDebuggerUrl"])
+    browser.call("Page.enable")
+    if stand_in:
+        browser.call("Page.addScriptToEvaluateOnNewDocument", source=source)
+    else:
+        browser.call("Browser.grantPermissions", origin=origin, permissions=["midi", "midiSysex"])
+    browser.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=str(work))
+    browser.call("Page.navigate", url=f"{origin}/tpmidi01.html")
+    return browser
+
+
+def start_firefox(work, origin, stand_in, source, started):
+    profile = Path(work) / "firefox-profile"
+    profile.mkdir()
+    prefs = {**FIREFOX_PREFS, "browser.download.dir": str(work)}
+    (profile / "user.js").write_text("".join(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n" for k, v in prefs.items()))
+    firefox = subprocess.Popen([FIREFOX, "--headless", "--no-remote", "--profile", str(profile), "--remote-debugging-port",
+                                "0", "--width", "800", "--height", "1000", "about:blank"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    started.append(firefox)
+    deadline, said = time.monotonic() + 180, ""
+    while "WebDriver BiDi listening on " not in said:
+        line = firefox.stderr.readline()
+        assert line and time.monotonic() < deadline, f"Firefox gave no WebDriver BiDi address: {said}"
+        said += line
+    address = said.split("WebDriver BiDi listening on ")[1].split()[0]
+    threading.Thread(target=firefox.stderr.read, daemon=True).start()  # what else it says, unread
+    browser = Firefox(address + "/session")
+    if stand_in:
+        browser.call("script.addPreloadScript", functionDeclaration="() => {" + source + "}")
+    browser.call("browsingContext.navigate", context=browser.context, url=f"{origin}/tpmidi01.html", wait="complete")
+    return browser
+
+
 @contextlib.contextmanager
-def page_in_browser(build, work, stand_in=True):
-    """The page served on 127.0.0.1, open in a fresh headless Chromium: its MIDI the stand-in's,
-    or the MIDI system's, with System Exclusive allowed as a user allows it."""
+def page_in_browser(build, work, stand_in=True, kind="chromium"):
+    """The page served on 127.0.0.1, open in a fresh headless Chromium or Firefox: its MIDI the
+    stand-in's, or the MIDI system's, with System Exclusive allowed as a user allows it."""
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=str(build))
     handler.log_message = lambda *args: None
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    chromium = subprocess.Popen([HEADLESS, "--no-sandbox", "--remote-debugging-port=0", f"--user-data-dir={work}/profile",
-                                 "--window-size=800,1000", "about:blank"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    origin = f"http://127.0.0.1:{server.server_address[1]}"
+    start = start_firefox if kind == "firefox" else start_chromium
+    started = []
     try:
-        port_file = Path(work) / "profile" / "DevToolsActivePort"
-        deadline = time.monotonic() + 180
-        while not port_file.exists() or not port_file.read_text().strip():
-            assert time.monotonic() < deadline and chromium.poll() is None, "Chromium gave no DevTools port"
-            time.sleep(0.1)
-        port = port_file.read_text().split()[0]
-        targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
-        browser = Browser(next(t for t in targets if t["type"] == "page")["webSocketDebuggerUrl"])
-        origin = f"http://127.0.0.1:{server.server_address[1]}"
-        browser.call("Page.enable")
-        if stand_in:
-            here = Path(__file__).parent
-            source = (build / "trackpod-sim-node.js").read_text() + (here / "stand_in.js").read_text() + """
-                window.tpFar = loadFarEnd().then(far => (window.tpStandIn = makeStandIn(far)));
-                navigator.requestMIDIAccess = async () => (await window.tpFar).access;
-            """
-            browser.call("Page.addScriptToEvaluateOnNewDocument", source=source)
-        else:
-            browser.call("Browser.grantPermissions", origin=origin, permissions=["midi", "midiSysex"])
-        browser.call("Browser.setDownloadBehavior", behavior="allow", downloadPath=str(work))
-        browser.call("Page.navigate", url=f"{origin}/tpmidi01.html")
+        browser = start(work, origin, stand_in, stand_in_source(build) if stand_in else "", started)
         browser.wait_for("typeof Module !== 'undefined' && Module.calledRun === true" +
                          (" && !!window.tpStandIn" if stand_in else ""), seconds=180)
         yield browser
     finally:
-        chromium.kill()
-        chromium.wait()
+        for process in started:
+            process.kill()
+            process.wait()
         server.shutdown()
