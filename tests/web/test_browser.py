@@ -2,9 +2,11 @@
 names as a person would: a mode switch, a 2.5 bank sent, a bank received whole and with a
 hole, and the interface check through an intact and a faulty cable. On this machine its Web
 MIDI is the stand-in of stand_in.js, the simulated handheld behind it; in scripts/vm-run's
-guest (E2E_TRANSPORT=alsa) it is the browser's own, over the ALSA sequencer, and the far end
-is peer.py, a handheld written apart from the simulator, on the VirMIDI card's port
-(Chromium calls it "VirMIDI 0-0", Firefox "Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0"). Each
+guest it is the browser's own, over the ALSA sequencer, and the far end is peer.py, a
+handheld written apart from the simulator: with E2E_TRANSPORT=alsa on the VirMIDI card's
+port (Chromium calls it "VirMIDI 0-0", Firefox "Virtual Raw MIDI 0-0:VirMIDI 0-0 16:0");
+with E2E_TRANSPORT=usb behind the VM's USB MIDI interface, whose port the page chooses by
+itself, in Firefox only. Each
 step's screen is saved in build-web/screenshots-BROWSER (docs/web.md shows them)."""
 
 import os
@@ -14,9 +16,11 @@ import pytest
 
 from browser import page_in_browser, prepare_guest
 from test_core import BUILD  # also puts the end-to-end harness on the path
-from harness import wait_until  # noqa: E402
+from harness import UsbInterface, wait_until  # noqa: E402
 
-IN_VM = os.environ.get("E2E_TRANSPORT") == "alsa"
+# alsa: the VirMIDI card; usb: the VM's USB MIDI interface, plugged in for the module.
+TRANSPORT = os.environ.get("E2E_TRANSPORT", "")
+IN_VM = TRANSPORT in ("alsa", "usb")
 LOG = "document.querySelector('[role=log]').innerText"
 
 
@@ -39,12 +43,13 @@ class StandIn:
         return self.page.evaluate("tpStandIn.commands()")
 
 
-class VirMidiPeer:
-    """peer.py on the VirMIDI card's raw device, which the browser lists as "VirMIDI 0-0"."""
+class RawPeer:
+    """peer.py on a raw MIDI device: the VirMIDI card's, which the browser lists as "VirMIDI
+    0-0", or the far side of the USB interface, whose port's name begins with "trackpod"."""
 
-    def __init__(self):
+    def __init__(self, device):
         from peer import Peer
-        self.peer = Peer("/dev/snd/midiC0D0")
+        self.peer = Peer(device)
         self.handheld, self.cable = self.peer.handheld, self.peer.cable
 
     def uploaded(self):
@@ -57,19 +62,30 @@ class VirMidiPeer:
 GUEST_PREPARED = []
 
 
+@pytest.fixture(scope="module")
+def usb():
+    interface = UsbInterface()
+    interface.plug()
+    yield interface
+    interface.unplug()
+
+
 @pytest.fixture(scope="module", params=["chromium", "firefox"])
 def page(request, tmp_path_factory):
+    if TRANSPORT == "usb" and request.param == "chromium":
+        pytest.skip("Chromium's messages do not leave through the VM's USB interface (docs/web.md)")
     work = tmp_path_factory.mktemp(request.param)
     if IN_VM and not GUEST_PREPARED:
         prepare_guest()
         GUEST_PREPARED.append(True)
+    device = request.getfixturevalue("usb").raw_device() if TRANSPORT == "usb" else "/dev/snd/midiC0D0"
     with page_in_browser(BUILD, work, stand_in=not IN_VM, kind=request.param) as browser:
         browser.work = work
-        browser.shots = BUILD / f"screenshots{'-alsa' if IN_VM else ''}-{request.param}"
+        browser.shots = BUILD / f"screenshots{'-' + TRANSPORT if IN_VM else ''}-{request.param}"
         browser.shots.mkdir(exist_ok=True)
-        browser.far = VirMidiPeer() if IN_VM else StandIn(browser)
+        browser.far = RawPeer(device) if IN_VM else StandIn(browser)
         browser.press("Connect")
-        if IN_VM:  # several ports, none named trackpod: the user picks the card's, as the browser names it
+        if TRANSPORT == "alsa":  # several ports, none named trackpod: the user picks the card's, as the browser names it
             browser.wait_for("document.getElementById('output').options.length > 1")
             port = browser.evaluate("[...document.getElementById('output').options].map(o => o.text)"
                                     ".find(name => name.includes('VirMIDI 0-0'))")
