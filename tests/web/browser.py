@@ -10,6 +10,7 @@ import http.server
 import json
 import os
 import shutil
+import signal
 import subprocess
 import threading
 import time
@@ -179,7 +180,7 @@ def stand_in_source(build):
 def start_chromium(work, origin, stand_in, source, started):
     chromium = subprocess.Popen([HEADLESS, "--no-sandbox", "--remote-debugging-port=0", f"--user-data-dir={work}/profile",
                                  "--window-size=800,1000", "about:blank"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
     started.append(chromium)
     port_file = Path(work) / "profile" / "DevToolsActivePort"
     deadline = time.monotonic() + 180
@@ -206,7 +207,7 @@ def start_firefox(work, origin, stand_in, source, started):
     (profile / "user.js").write_text("".join(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n" for k, v in prefs.items()))
     firefox = subprocess.Popen([FIREFOX, "--headless", "--no-remote", "--profile", str(profile), "--remote-debugging-port",
                                 "0", "--width", "800", "--height", "1000", "about:blank"],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
     started.append(firefox)
     deadline, said = time.monotonic() + 180, ""
     while "WebDriver BiDi listening on " not in said:
@@ -239,7 +240,9 @@ def page_in_browser(build, work, stand_in=True, kind="chromium"):
                          (" && !!window.tpStandIn" if stand_in else ""), seconds=180)
         yield browser
     finally:
+        # The whole group: Debian's chromium-headless-shell is a script that does not exec,
+        # and a browser left running keeps its MIDI ports (it took the USB gadget's side).
         for process in started:
-            process.kill()
+            os.killpg(process.pid, signal.SIGKILL)
             process.wait()
         server.shutdown()

@@ -78,12 +78,15 @@ def page(request, tmp_path_factory):
     if IN_VM and not GUEST_PREPARED:
         prepare_guest()
         GUEST_PREPARED.append(True)
-    device = request.getfixturevalue("usb").raw_device() if TRANSPORT == "usb" else "/dev/snd/midiC0D0"
+    # The peer holds its raw device before the browser starts: a browser that reaches the
+    # sequencer first may open the USB gadget's own side, through its sequencer port.
+    peer = RawPeer(request.getfixturevalue("usb").raw_device() if TRANSPORT == "usb" else "/dev/snd/midiC0D0") \
+        if IN_VM else None
     with page_in_browser(BUILD, work, stand_in=not IN_VM, kind=request.param) as browser:
         browser.work = work
         browser.shots = BUILD / f"screenshots{'-' + TRANSPORT if IN_VM else ''}-{request.param}"
         browser.shots.mkdir(exist_ok=True)
-        browser.far = RawPeer(device) if IN_VM else StandIn(browser)
+        browser.far = peer or StandIn(browser)
         browser.press("Connect")
         if TRANSPORT == "alsa":  # several ports, none named trackpod: the user picks the card's, as the browser names it
             browser.wait_for("document.getElementById('output').options.length > 1")
@@ -94,8 +97,8 @@ def page(request, tmp_path_factory):
         browser.wait_for("document.getElementById('output').value !== ''")
         browser.screenshot(browser.shots / "1-connected.png")
         yield browser
-        if IN_VM:
-            browser.far.peer.close()
+    if peer:
+        peer.peer.close()
 
 
 def test_a_mode_switch(page):
