@@ -3,6 +3,7 @@
 #include <RtMidi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -29,6 +30,12 @@ constexpr unsigned kInputQueueLimit = 1024;
 // fills first (the ALSA sequencer's, 0.28 s unless enlarged, below), and the link counts
 // on no more.
 constexpr std::chrono::milliseconds kJackKeeps{2500};
+// What the ALSA sequencer keeps once it granted the program's larger input buffer (2.8 s
+// of the stream, below), less a margin; where it did not, 0.28 s, and the link counts on
+// no more.
+constexpr std::chrono::milliseconds kAlsaEnlargedKeeps{2500};
+// Whether the sequencer granted every input buffer asked for so far.
+std::atomic<bool> alsaInputEnlarged{false};
 
 // The objects of one run, and what the seam remembers of them.
 struct RtMidiObjects {
@@ -249,8 +256,9 @@ void bindRtMidi(MidiSeam& seam) {
     seam.passRealTime = reported([objects] { objects->in->ignoreTypes(false, false, false); });
     seam.dropped = [objects] { return objects->watch.dropped(); };
     seam.keptWhileStopped = [objects] {
-        const bool jack = objects->in && objects->in->getCurrentApi() == RtMidi::UNIX_JACK;
-        return jack ? kJackKeeps : std::chrono::milliseconds(0);
+        const RtMidi::Api api = objects->in ? objects->in->getCurrentApi() : RtMidi::UNSPECIFIED;
+        if (api == RtMidi::UNIX_JACK) return kJackKeeps;
+        return api == RtMidi::LINUX_ALSA && alsaInputEnlarged ? kAlsaEnlargedKeeps : std::chrono::milliseconds(0);
     };
 }
 
@@ -271,7 +279,7 @@ extern "C" int snd_seq_open(snd_seq_t** handle, const char* name, int streams, i
     static const auto setPool = reinterpret_cast<SetPool>(dlsym(RTLD_NEXT, "snd_seq_set_client_pool_input"));
     if (!open) return -ENOSYS;
     const int result = open(handle, name, streams, mode);
-    if (result == 0 && (streams & SND_SEQ_OPEN_INPUT) && setPool) setPool(*handle, kAlsaInputCells);
+    if (result == 0 && (streams & SND_SEQ_OPEN_INPUT)) alsaInputEnlarged = setPool && setPool(*handle, kAlsaInputCells) == 0;
     return result;
 }
 #endif
