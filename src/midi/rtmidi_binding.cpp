@@ -34,7 +34,7 @@ constexpr std::chrono::milliseconds kJackKeeps{2500};
 // of the stream, below), less a margin; where it did not, 0.28 s, and the link counts on
 // no more.
 constexpr std::chrono::milliseconds kAlsaEnlargedKeeps{2500};
-// Whether the sequencer granted every input buffer asked for so far.
+// Whether the sequencer granted the input buffer last asked for (a run opens one input).
 std::atomic<bool> alsaInputEnlarged{false};
 
 // The objects of one run, and what the seam remembers of them.

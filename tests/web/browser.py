@@ -57,6 +57,12 @@ class Protocol:
     def log(self):
         return self.evaluate("document.querySelector('[role=log]').innerText")
 
+    def press(self, name):
+        self.on_control(name, "button", "function () { this.click(); }")
+
+    def choose(self, name, option):
+        self.on_control(name, "combobox", CHOOSE, option)
+
 
 class Browser(Protocol):
     """Chromium's headless shell: one page's DevTools target."""
@@ -78,14 +84,10 @@ class Browser(Protocol):
 
     def on_control(self, name, role, function, *arguments):
         node = self.call("DOM.resolveNode", backendNodeId=self.control(name, role))["object"]
-        self.call("Runtime.callFunctionOn", objectId=node["objectId"], functionDeclaration=function,
-                  arguments=[{"value": a} for a in arguments])
-
-    def press(self, name):
-        self.on_control(name, "button", "function () { this.click(); }")
-
-    def choose(self, name, option):
-        self.on_control(name, "combobox", CHOOSE, option)
+        result = self.call("Runtime.callFunctionOn", objectId=node["objectId"], functionDeclaration=function,
+                           arguments=[{"value": a} for a in arguments])
+        if "exceptionDetails" in result:
+            raise RuntimeError(f"{name}: {result['exceptionDetails']}")
 
     def choose_file(self, name, path):
         self.call("DOM.setFileInputFiles", files=[str(path)], backendNodeId=self.control(name))
@@ -124,12 +126,6 @@ class Firefox(Protocol):
                            this=self.control(name, role), arguments=[{"type": "string", "value": a} for a in arguments])
         if result["type"] != "success":
             raise RuntimeError(f"{name}: {result['exceptionDetails']['text']}")
-
-    def press(self, name):
-        self.on_control(name, "button", "function () { this.click(); }")
-
-    def choose(self, name, option):
-        self.on_control(name, "combobox", CHOOSE, option)
 
     def choose_file(self, name, path):
         # Firefox names a file input by its label, then its button's text and what it holds.
