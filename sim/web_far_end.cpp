@@ -25,11 +25,13 @@ bool ahead() {
 extern "C" {
 
 // A handheld with this bank to stream, with `holeAfter` messages of it left out after that
-// byte (0: none) as a MIDI system that falls behind drops them.
-EMSCRIPTEN_KEEPALIVE void sim_handheld(const std::uint8_t* bank, int length, int holeAfter) {
+// byte (0: none) as a MIDI system that falls behind drops them; silent after answering
+// `answerPackets` data packets (0: never).
+EMSCRIPTEN_KEEPALIVE void sim_handheld(const std::uint8_t* bank, int length, int holeAfter, int answerPackets) {
     HandheldConfig config;
     config.bank.assign(bank, bank + length);
     if (holeAfter > 0) config.bankHoles = {{static_cast<std::size_t>(holeAfter), 3}};
+    if (answerPackets > 0) config.answerPackets = static_cast<unsigned>(answerPackets);
     cable.reset();
     handheld = std::make_unique<Handheld>(config);
     held = false;

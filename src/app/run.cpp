@@ -291,7 +291,7 @@ public:
     explicit WaitingTold(Console& console) : console_(console) {}
     void waitingLong() override {
         writeDiagnostic(console_, "waiting for the handheld (is trackpod on, in the right mode, and the cable plugged "
-                                  "in both ways?); Ctrl-C ends");
+                                  "in both ways?); " + console_.stopKey + " ends");
     }
 
 private:

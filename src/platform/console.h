@@ -14,6 +14,9 @@ struct Console {
     // Told each step of a job's progress, where something draws it (the web page's bar);
     // null on a console, whose progress lines say it all.
     std::function<void(std::uint32_t done, std::uint32_t total)> progressed;
+    // What ends a job, as the user is told while the handheld keeps them waiting: a key on a
+    // console, the web page's button.
+    std::string stopKey = "Ctrl-C";
 };
 
 // A job's progress: `done` of `total` bytes (0 where the total is not known).

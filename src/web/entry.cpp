@@ -79,7 +79,7 @@ EMSCRIPTEN_KEEPALIVE int tp_run(const char* packedArguments) {
     ContinueButton enter;
     std::ostream outStream(&out), errStream(&err);
     std::istream inStream(&enter);
-    Console console{&inStream, &outStream, &errStream, pageProgress};
+    Console console{&inStream, &outStream, &errStream, pageProgress, "Cancel"};
     Link link;
     bindWebMidi(link);
     link.hooks.preventSleep = [](const std::string& reason) {

@@ -4,9 +4,10 @@
 // test checks, as JSON: the console's two streams, the exit status, the progress told, what
 // reached the handheld and the files the job left.
 //   node drive.js BUILD_DIR JOB.json
-// JOB: {args: [...], files: {name: base64}, bank: base64, holeAfter: N, cable: N (a loopback
-//       cable changing every N-th message; 0 intact), unplugAfter: N (messages sent),
-//       cancelAfter: N, refuseOpen: true, noPorts: true}; or {pick: [port names]}: the port
+// JOB: {args: [...], files: {name: base64}, bank: base64, holeAfter: N, answerPackets: N (then
+//       silent), cable: N (a loopback cable changing every N-th message; 0 intact),
+//       unplugAfter: N (messages sent), cancelAfter: N, cancelWhenSaid: TEXT (on the error
+//       stream), refuseOpen: true, noPorts: true}; or {pick: [port names]}: the port
 //       chosen without asking, as {picked: INDEX}
 'use strict';
 const fs = require('fs');
@@ -33,7 +34,7 @@ async function main() {
   if (job.cable !== undefined) {
     standIn.cable(job.cable);
   } else {
-    standIn.handheld(Buffer.from(job.bank || '', 'base64'), job.holeAfter);
+    standIn.handheld(Buffer.from(job.bank || '', 'base64'), job.holeAfter, job.answerPackets);
   }
   Object.assign(standIn.fault, {unplugAfter: job.unplugAfter, cancelAfter: job.cancelAfter,
                                 refuseOpen: job.refuseOpen, onCancel: () => core.tpMidi.cancel()});
@@ -43,7 +44,10 @@ async function main() {
   const m = core.tpMidi;
   m.input = job.noPorts ? null : input;
   m.output = job.noPorts ? null : output;
-  m.write = (text, error) => { said[error ? 'err' : 'out'] += text; };
+  m.write = (text, error) => {
+    said[error ? 'err' : 'out'] += text;
+    if (error && job.cancelWhenSaid && text.includes(job.cancelWhenSaid)) m.cancel();
+  };
   m.askContinue = () => { said.continued++; setImmediate(() => m.continued(1)); };
   m.progress = (done, total) => said.progress.push([done, total]);
   m.holdWakeLock = async reason => { said.wakeLocks.push(reason); return 3; };

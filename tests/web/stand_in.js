@@ -53,10 +53,16 @@ function makeStandIn(far) {
   return {
     input, output, fault,
     access: {inputs: new Map([[input.id, input]]), outputs: new Map([[output.id, output]]), onstatechange: null},
-    // A handheld with this bank to stream, `holeAfter` messages of it left out (0: none).
-    handheld(bank, holeAfter) {
-      far._sim_handheld(inHeap(far, bank), bank.length, holeAfter || 0);
+    // A handheld with this bank to stream, `holeAfter` messages of it left out (0: none),
+    // silent after `answerPackets` data packets (0: never).
+    handheld(bank, holeAfter, answerPackets) {
+      far._sim_handheld(inHeap(far, bank), bank.length, holeAfter || 0, answerPackets || 0);
       sent = 0;
+    },
+    // The interface pulled out, now.
+    pullOut() {
+      input.state = output.state = 'disconnected';
+      if (this.access.onstatechange) this.access.onstatechange({port: output});
     },
     // A loopback cable, intact (0) or changing a byte of every N-th message.
     cable(changeEvery) {

@@ -105,6 +105,14 @@ def test_an_upload_ended_midway(tmp_path, fault, reason):
     assert 0 < len(said["uploaded"]) < 200 and said["wakeLocks"][-1] == "released 3"
 
 
+def test_a_silent_handheld_is_said_with_the_pages_way_out(tmp_path):
+    data = make_file(tmp_path / "bank", 0x24, 4096)
+    said = run(tmp_path, ["-send", "bank.tp2"], {"bank.tp2": data}, answerPackets=300,
+               cancelWhenSaid="waiting for the handheld")
+    assert said["err"] == ("tpmidi01: waiting for the handheld (is trackpod on, in the right mode, and the cable "
+                           "plugged in both ways?); Cancel ends\ntpmidi01: the job was cancelled\n")
+
+
 def test_a_receive_pulled_out_keeps_what_came(tmp_path):
     bank = bytes([0x24]) + os.urandom(1500)
     said = run(tmp_path, ["-receive", "bank.tp2"], bank=bank, unplugAfter=1)
