@@ -43,17 +43,20 @@
     $('log').scrollTop = $('log').scrollHeight;
   }
 
-  // A bar, the kibibytes done and the time left at the pace so far.
-  let started = 0;
-  function progress(done, total) {
+  // A bar, the kibibytes done and the time left at the pace so far (none once the job is
+  // over, however it ended).
+  let started = 0, told = [0, 0];
+  function progress(done, total, over) {
     const now = performance.now();
     if (done === 0 || !started) started = now;
+    told = [done, total];
     const bar = $('bar');
     if (total > 0) {
       bar.max = total;
       bar.value = done;
       const left = done > 0 ? (now - started) / done * (total - done) / 1000 : 0;
-      $('barText').textContent = `${done >> 10} of ${total >> 10} KiB` + (done > 0 && done < total ? `, about ${Math.ceil(left)} s left` : '');
+      $('barText').textContent = `${done >> 10} of ${total >> 10} KiB` +
+          (done > 0 && done < total && !over ? `, about ${Math.ceil(left)} s left` : '');
     } else {
       bar.removeAttribute('value');
       $('barText').textContent = `${done >> 10} KiB`;
@@ -146,6 +149,7 @@
       Module._free(at);
       return status;
     } finally {
+      if ($('barText').textContent) progress(told[0], told[1], true);
       $('continue').hidden = true;
       lock(false);
     }
