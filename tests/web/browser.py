@@ -31,16 +31,22 @@ CHOOSE = """function (text) {
 class Protocol:
     """Commands and their answers over one WebSocket: the DevTools protocol's or WebDriver BiDi's."""
 
-    def __init__(self, socket_url):
+    def __init__(self, socket_url, said=None):
         # No Origin header: Firefox refuses a WebSocket that comes from a page.
-        self.ws = websocket.create_connection(socket_url, timeout=60, suppress_origin=True)
-        self.next_id = 0
+        self.ws = websocket.create_connection(socket_url, timeout=120, suppress_origin=True)
+        self.next_id, self.said = 0, said  # the file of what the browser says, if it has one
 
     def call(self, method, **params):
         self.next_id += 1
         self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
         while True:
-            reply = json.loads(self.ws.recv())
+            try:
+                reply = json.loads(self.ws.recv())
+            except websocket.WebSocketTimeoutException:
+                said = Path(self.said).read_text()[-3000:] if self.said else ""
+                raise RuntimeError(f"{method}: no answer from the browser in 120 s; it said:\n{said}") from None
+            if reply.get("method") == "Inspector.targetCrashed":
+                raise RuntimeError(f"{method}: the page crashed")
             if reply.get("id") == self.next_id:
                 if "error" in reply:
                     raise RuntimeError(f"{method}: {reply['error']} {reply.get('message', '')}")
@@ -129,8 +135,10 @@ class Firefox(Protocol):
 
     def choose_file(self, name, path):
         # Firefox names a file input by its label, then its button's text and what it holds.
-        self.call("input.setFiles", context=self.context, element=self.control(f"{name} Browse… No file selected."),
-                  files=[str(path)])
+        held = self.evaluate("(i => i.files.length ? i.files[0].name : 'No file selected.')"
+                             "(document.querySelector('input[type=file]'))")
+        element = self.control(f"{name} Browse… {held}")
+        self.call("input.setFiles", context=self.context, element=element, files=[str(path)])
 
     def screenshot(self, path):
         Path(path).write_bytes(base64.b64decode(self.call("browsingContext.captureScreenshot", context=self.context)["data"]))
@@ -174,9 +182,11 @@ def stand_in_source(build):
 
 
 def start_chromium(work, origin, stand_in, source, started):
-    chromium = subprocess.Popen([HEADLESS, "--no-sandbox", "--remote-debugging-port=0", f"--user-data-dir={work}/profile",
-                                 "--window-size=800,1000", "about:blank"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    # What it says goes to a file: a pipe left unread would stop it once full.
+    with (Path(work) / "chromium.err").open("w") as said:
+        chromium = subprocess.Popen([HEADLESS, "--no-sandbox", "--remote-debugging-port=0",
+                                     f"--user-data-dir={work}/profile", "--window-size=800,1000", "about:blank"],
+                                    stdout=subprocess.DEVNULL, stderr=said, start_new_session=True)
     started.append(chromium)
     port_file = Path(work) / "profile" / "DevToolsActivePort"
     deadline = time.monotonic() + 180
@@ -185,8 +195,9 @@ def start_chromium(work, origin, stand_in, source, started):
         time.sleep(0.1)
     port = port_file.read_text().split()[0]
     targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
-    browser = Browser(next(t for t in targets if t["type"] == "page")["webSocketDebuggerUrl"])
+    browser = Browser(next(t for t in targets if t["type"] == "page")["webSocketDebuggerUrl"], Path(work) / "chromium.err")
     browser.call("Page.enable")
+    browser.call("Inspector.enable")  # so that a crash is told
     if stand_in:
         browser.call("Page.addScriptToEvaluateOnNewDocument", source=source)
     else:
