@@ -29,15 +29,16 @@ class Peer:
         # Not blocking: a raw MIDI device's blocking read waits for the whole count asked.
         self.fd = os.open(device, os.O_RDWR | os.O_NONBLOCK)
         self.writing = threading.Lock()
-        self.bank, self.hole_after, self.change_every = b"", 0, None
+        self.bank, self.hole_after, self.change_every, self.answer_packets = b"", 0, None, 0
         self.uploaded, self.commands, self.carried = bytearray(), 0, 0
         self.stopping = False
         self.thread = threading.Thread(target=self.serve, daemon=True)
         self.thread.start()
 
-    def handheld(self, bank=b"", hole_after=0):
+    def handheld(self, bank=b"", hole_after=0, answer_packets=0):
+        """Silent after answering `answer_packets` data packets (0: never)."""
         self.bank, self.hole_after, self.change_every = bank, hole_after, None
-        self.uploaded, self.commands = bytearray(), 0
+        self.uploaded, self.commands, self.answer_packets = bytearray(), 0, answer_packets
 
     def cable(self, change_every):
         self.change_every, self.carried = change_every, 0
@@ -92,6 +93,8 @@ class Peer:
                 self.write(status_answer(0x06))
                 threading.Thread(target=self.stream, daemon=True).start()
         elif list(m[1:4]) == DATA and m[4] == 0x02 and m[6] == 0x01 and len(m) == 11:
+            if self.answer_packets and len(self.uploaded) == self.answer_packets:
+                return
             self.uploaded.append(((m[7] & 0x40) << 1) | m[8])
             self.write(m)  # a byte is answered by its echo
 
