@@ -58,7 +58,8 @@
       $('barText').textContent = `${done >> 10} of ${total >> 10} KiB` +
           (done > 0 && done < total && !over ? `, about ${Math.ceil(left)} s left` : '');
     } else {
-      bar.removeAttribute('value');
+      // Of unknown length it moves as if busy, until the job ends.
+      if (over) bar.value = 0; else bar.removeAttribute('value');
       $('barText').textContent = `${done >> 10} KiB`;
     }
   }
@@ -181,6 +182,7 @@
     await job(['-receive', name]);
     const kept = exists(name) ? name : exists(name + '.part') ? name + '.part' : null;
     if (!kept) return;
+    if (kept === name) $('bar').value = $('bar').max;  // whole: it stands full
     offered = {name: kept, bytes: FS.readFile(kept)};
     $('offer').textContent = say(kept === name ? 'whole' : 'part', {file: kept});
     $('save').hidden = false;

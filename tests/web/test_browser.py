@@ -172,6 +172,9 @@ def test_a_bank_received(page, hole_after, saved):
     page.screenshot(page.shots / f"5-received-{saved}.png")
     assert page.evaluate("document.getElementById('offer').innerText").endswith(saved + ".")
     assert ("error" in page.log().split("\n")) == bool(hole_after)
+    # The bar no longer moves as if busy: full when the bank came whole, else empty.
+    assert page.evaluate("(b => [b.hasAttribute('value'), b.value / b.max])(document.getElementById('bar'))") \
+        == [True, 0 if hole_after else 1]
     page.press("Save")
     download, kept = Path(page.work) / saved, bank if not hole_after else bank[:hole_after] + bank[hole_after + 3:]
     # Firefox makes the file, empty, before it writes what it saves into NAME.part.
