@@ -28,12 +28,15 @@ CHOOSE = """function (text) {
 }"""
 
 
+ANSWER_SECONDS = 120  # how long a command may wait for the browser's answer
+
+
 class Protocol:
     """Commands and their answers over one WebSocket: the DevTools protocol's or WebDriver BiDi's."""
 
     def __init__(self, socket_url, said=None):
         # No Origin header: Firefox refuses a WebSocket that comes from a page.
-        self.ws = websocket.create_connection(socket_url, timeout=120, suppress_origin=True)
+        self.ws = websocket.create_connection(socket_url, timeout=ANSWER_SECONDS, suppress_origin=True)
         self.next_id, self.said = 0, said  # the file of what the browser says, if it has one
 
     def call(self, method, **params):
@@ -43,14 +46,19 @@ class Protocol:
             try:
                 reply = json.loads(self.ws.recv())
             except websocket.WebSocketTimeoutException:
-                said = Path(self.said).read_text()[-3000:] if self.said else ""
-                raise RuntimeError(f"{method}: no answer from the browser in 120 s; it said:\n{said}") from None
+                raise RuntimeError(f"{method}: no answer from the browser in {ANSWER_SECONDS} s{self.told()}") from None
             if reply.get("method") == "Inspector.targetCrashed":
-                raise RuntimeError(f"{method}: the page crashed")
+                raise RuntimeError(f"{method}: the page crashed{self.told()}")
             if reply.get("id") == self.next_id:
                 if "error" in reply:
                     raise RuntimeError(f"{method}: {reply['error']} {reply.get('message', '')}")
                 return reply["result"]
+
+    def told(self):
+        """What the browser and the kernel said last: a page killed leaves its cause there."""
+        said = Path(self.said).read_text()[-3000:] if self.said else ""
+        kernel = subprocess.run(["dmesg"], capture_output=True, text=True).stdout[-2000:]
+        return f"; the browser said:\n{said}\nthe kernel said:\n{kernel}"
 
     def wait_for(self, expression, seconds=60):
         deadline = time.monotonic() + seconds

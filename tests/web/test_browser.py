@@ -66,6 +66,11 @@ class RawPeer:
         return self.peer.commands
 
 
+def listed(kind, end):
+    """The name of the port in the page's list of that kind whose name holds end, if any."""
+    return f"[...document.getElementById('{kind}').options].map(o => o.text).find(n => n.includes('{end}'))"
+
+
 class Simulator:
     """trackpod-sim on the ALSA sequencer's virtual ports, started for each job: the user
     chooses its ports as they appear in the lists; killing it pulls the interface out."""
@@ -78,14 +83,11 @@ class Simulator:
                                    ["--save", self.page.work / "uploaded"] +
                                    (["--answer-packets", str(answer_packets)] if answer_packets else []))
 
-    def listed(self, kind, end):
-        return f"[...document.getElementById('{kind}').options].map(o => o.text).find(n => n.includes('{end}'))"
-
     def handheld(self, answer_packets=0):
         self.start(answer_packets)
         for control, kind, end in (("MIDI input", "input", "from-handheld"), ("MIDI output", "output", "to-handheld")):
-            self.page.wait_for(self.listed(kind, end), seconds=30)
-            self.page.choose(control, self.page.evaluate(self.listed(kind, end)))
+            self.page.wait_for(listed(kind, end), seconds=30)
+            self.page.choose(control, self.page.evaluate(listed(kind, end)))
 
     def uploaded(self):
         self.sim.stop()
@@ -120,8 +122,9 @@ def page(request, tmp_path_factory):
         GUEST_PREPARED.append(True)
     # The peer holds its raw device before the browser starts: a browser that reaches the
     # sequencer first may open the USB gadget's own side, through its sequencer port.
-    peer = RawPeer(request.getfixturevalue("usb").raw_device(), request.getfixturevalue("usb").unplug) \
-        if TRANSPORT == "usb" else RawPeer("/dev/snd/midiC0D0") if IN_VM else None
+    interface = request.getfixturevalue("usb") if TRANSPORT == "usb" else None
+    peer = RawPeer(interface.raw_device(), interface.unplug) if interface \
+        else RawPeer("/dev/snd/midiC0D0") if IN_VM else None
     with page_in_browser(BUILD, work, stand_in=not IN_VM, kind=request.param) as browser:
         browser.work, browser.kind = work, request.param
         browser.shots = BUILD / f"screenshots{'-' + TRANSPORT if IN_VM else ''}-{request.param}"
@@ -212,7 +215,7 @@ def test_firefox_lists_no_port_that_comes_after_it_started(page):
     simulator.start()
     try:
         time.sleep(10)  # Chromium lists it as it comes (the jobs below)
-        assert not page.evaluate(simulator.listed("input", "from-handheld"))
+        assert not page.evaluate(listed("input", "from-handheld"))
     finally:
         simulator.close()
 
