@@ -8,7 +8,8 @@ from pathlib import Path
 top = Path(__file__).resolve().parents[1]
 documents = [top / "README.md", top / "CONTRIBUTING.md", *sorted((top / "docs").glob("*.md"))]
 unit = set(re.findall(r"^TEST\((\w+), (\w+)\)", "".join(p.read_text() for p in (top / "tests").glob("*.cpp")), re.M))
-e2e = set(re.findall(r"^def (test_\w+)", "".join(p.read_text() for p in (top / "tests/e2e").glob("test_*.py")), re.M))
+e2e = set(re.findall(r"^def (test_\w+)", "".join(p.read_text() for folder in ("tests/e2e", "tests/web")
+                                                  for p in (top / folder).glob("test_*.py")), re.M))
 
 
 def missing_in(claim):

@@ -120,13 +120,23 @@
     fillLists();
   }
 
+  // A control disabled under the keyboard's focus drops it: while a job runs the focus waits
+  // on its lines, and then goes back to the control that started it.
+  let returnTo = null;
   function lock(on) {
     busy = on;
+    if (on) returnTo = document.activeElement;
     document.querySelectorAll('button.job, #connect, select, #file, #saveAs, #delay, #permanent').forEach(c => {
       c.disabled = on;
     });
     $('cancel').disabled = !on;
-    if (!on) fillLists();
+    if (on && returnTo && returnTo.disabled) $('log').focus();
+    if (!on) {
+      fillLists();
+      const lost = [document.body, $('log'), null].includes(document.activeElement);
+      if (lost && returnTo) returnTo.focus();
+      returnTo = null;
+    }
   }
 
   // Runs the program with these arguments over the chosen ports: its exit status.

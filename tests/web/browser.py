@@ -109,6 +109,20 @@ class Browser(Protocol):
     def screenshot(self, path):
         Path(path).write_bytes(base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"]))
 
+    def key(self, name):
+        """A key pressed and let go, as from a keyboard: Tab or Enter."""
+        code = {"Tab": 9, "Enter": 13}[name]
+        self.call("Input.dispatchKeyEvent", type="keyDown", key=name, code=name, windowsVirtualKeyCode=code,
+                  **({"text": "\r"} if name == "Enter" else {}))
+        self.call("Input.dispatchKeyEvent", type="keyUp", key=name, code=name, windowsVirtualKeyCode=code)
+
+    def viewport(self, width=None, height=None):
+        """A phone's screen of that size, or the window's own again."""
+        if width:
+            self.call("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=True)
+        else:
+            self.call("Emulation.clearDeviceMetricsOverride")
+
 
 class Firefox(Protocol):
     """Firefox over WebDriver BiDi: one session, its one tab."""
@@ -150,6 +164,15 @@ class Firefox(Protocol):
 
     def screenshot(self, path):
         Path(path).write_bytes(base64.b64decode(self.call("browsingContext.captureScreenshot", context=self.context)["data"]))
+
+    def key(self, name):
+        value = {"Tab": "\ue004", "Enter": "\ue006"}[name]  # WebDriver's codes for them
+        self.call("input.performActions", context=self.context, actions=[
+            {"type": "key", "id": "keyboard", "actions": [{"type": "keyDown", "value": value}, {"type": "keyUp", "value": value}]}])
+
+    def viewport(self, width=None, height=None):
+        self.call("browsingContext.setViewport", context=self.context,
+                  viewport={"width": width, "height": height} if width else None)
 
 
 def plain(remote):

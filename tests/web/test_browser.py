@@ -196,6 +196,42 @@ def test_the_interface_check(page, change_every, verdict):
     page.screenshot(page.shots / f"6-check-{change_every}.png")
 
 
+# Every control a Tab away, in the page's order, the job started by Enter; nothing wider than
+# a phone. The keys and the layout are the browser's own, whatever its MIDI: checked where
+# the stand-in plays the handheld.
+IN_TAB_ORDER = ["connect", "input", "output", "file", "send", "saveAs", "receive", "sync", "midi", "delay",
+                "midireceive", "permanent", "check", "log"]
+
+
+def test_by_keyboard_alone_on_a_phones_width(page):
+    if IN_VM:
+        pytest.skip("the keys and the layout are checked against the stand-in")
+    page.viewport(360, 740)
+    try:
+        assert page.evaluate("document.documentElement.scrollWidth <= innerWidth")
+        page.far.handheld()
+        page.evaluate("document.activeElement.blur()")
+        visited = []
+        while len(visited) < len(IN_TAB_ORDER):
+            page.key("Tab")
+            visited.append(page.evaluate("document.activeElement.id"))
+        assert visited == IN_TAB_ORDER
+        if page.kind == "firefox":
+            # Its WebDriver's Enter and Space reach a focused button, any button, as keydown,
+            # keypress and keyup, but never click it: that is left to Chromium.
+            return
+        while page.evaluate("document.activeElement.id") != "midireceive":
+            page.key("Tab")
+        page.key("Enter")
+        page.wait_for(f"{LOG}.includes('MIDI receive mode activated.')")
+        assert page.far.commands() == 1
+        # The focus, kept on the lines while the job ran, is back where the job began.
+        page.wait_for("document.activeElement.id === 'midireceive'", seconds=5)
+        page.screenshot(page.shots / "9-phone-keyboard.png")
+    finally:
+        page.viewport()
+
+
 # A paced kind and a multiboot, then the interface pulled out: in the VM the simulator plays
 # them on the sequencer, in Chromium, and Firefox has the interface pulled out through USB.
 # Firefox looks for MIDI ports only when it starts (Mozilla's bug 1802149): it never sees a
