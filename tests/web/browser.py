@@ -39,9 +39,13 @@ class Protocol:
         self.ws = websocket.create_connection(socket_url, timeout=ANSWER_SECONDS, suppress_origin=True)
         self.next_id, self.said = 0, said  # the file of what the browser says, if it has one
 
-    def call(self, method, **params):
+    def send(self, method, **params):
+        """A command, its answer left unread: one that waits on the user would wait forever."""
         self.next_id += 1
         self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+
+    def call(self, method, **params):
+        self.send(method, **params)
         while True:
             try:
                 reply = json.loads(self.ws.recv())
@@ -59,6 +63,23 @@ class Protocol:
         said = Path(self.said).read_text()[-3000:] if self.said else ""
         kernel = subprocess.run(["dmesg"], capture_output=True, text=True).stdout[-2000:]
         return f"; the browser said:\n{said}\nthe kernel said:\n{kernel}"
+
+    def event(self, name, seconds):
+        """The next event of that name, read as it comes, or None if none came in time or
+        the tab is gone."""
+        deadline = time.monotonic() + seconds
+        try:
+            while (left := deadline - time.monotonic()) > 0:
+                # Read, not asked: a page that shows a question answers nothing meanwhile.
+                self.ws.settimeout(left)
+                reply = json.loads(self.ws.recv())
+                if reply.get("method") == name:
+                    return reply["params"]
+        except (websocket.WebSocketTimeoutException, websocket.WebSocketConnectionClosedException):
+            pass
+        finally:
+            self.ws.settimeout(ANSWER_SECONDS)
+        return None
 
     def wait_for(self, expression, seconds=60):
         deadline = time.monotonic() + seconds
@@ -99,7 +120,7 @@ class Browser(Protocol):
     def on_control(self, name, role, function, *arguments):
         node = self.call("DOM.resolveNode", backendNodeId=self.control(name, role))["object"]
         result = self.call("Runtime.callFunctionOn", objectId=node["objectId"], functionDeclaration=function,
-                           arguments=[{"value": a} for a in arguments])
+                           arguments=[{"value": a} for a in arguments], userGesture=True)
         if "exceptionDetails" in result:
             raise RuntimeError(f"{name}: {result['exceptionDetails']}")
 
@@ -108,6 +129,14 @@ class Browser(Protocol):
 
     def screenshot(self, path):
         Path(path).write_bytes(base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"]))
+
+    def close_tab(self):
+        """The user closes the tab and, if asked, stays: what the page asked, or None."""
+        self.send("Page.close")
+        asked = self.event("Page.javascriptDialogOpening", seconds=5)
+        if asked:
+            self.call("Page.handleJavaScriptDialog", accept=False)
+        return asked and asked["type"]
 
     def key(self, name):
         """A key pressed and let go, as from a keyboard: Tab or Enter."""
