@@ -17,27 +17,28 @@
   const problem = text => { $('problem').textContent = text || ''; };
 
   // The job's lines, as a console shows them: a carriage return starts its line again. The
-  // error stream's lines are lines of their own.
+  // error stream's lines are lines of their own. Each piece between line ends changes its
+  // line's text once, in place: a progress line is rewritten many times a second.
   let line = null, restart = false;
   function newLine(error) {
     line = document.createElement('div');
     line.error = error;
     if (error) line.className = 'err';
+    line.appendChild(document.createTextNode(''));
     $('log').appendChild(line);
   }
   function write(text, error) {
-    for (const c of text) {
-      if (c === '\r') {
+    for (const piece of text.split(/(\r|\n)/)) {
+      if (piece === '\r') {
         restart = true;
-      } else if (c === '\n') {
+      } else if (piece === '\n') {
         if (!line || line.error !== error) newLine(error);
         line = null;
         restart = false;
-      } else {
+      } else if (piece) {
         if (!line || line.error !== error) newLine(error);
-        if (restart) line.textContent = '';
+        line.firstChild.data = restart ? piece : line.firstChild.data + piece;
         restart = false;
-        line.textContent += c;
       }
     }
     $('log').scrollTop = $('log').scrollHeight;
