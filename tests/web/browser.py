@@ -28,6 +28,10 @@ CHOOSE = """function (text) {
 }"""
 
 
+class PageCrashed(RuntimeError):
+    """The page's renderer stopped; the message says what the browser and the kernel said."""
+
+
 ANSWER_SECONDS = 120  # how long a command may wait for the browser's answer
 
 
@@ -52,7 +56,7 @@ class Protocol:
             except websocket.WebSocketTimeoutException:
                 raise RuntimeError(f"{method}: no answer from the browser in {ANSWER_SECONDS} s{self.told()}") from None
             if reply.get("method") == "Inspector.targetCrashed":
-                raise RuntimeError(f"{method}: the page crashed{self.told()}")
+                raise PageCrashed(f"{method}: the page crashed{self.told()}")
             if reply.get("id") == self.next_id:
                 if "error" in reply:
                     raise RuntimeError(f"{method}: {reply['error']} {reply.get('message', '')}")
@@ -242,13 +246,14 @@ def stand_in_source(build):
 
 
 def start_chromium(work, origin, stand_in, source, started):
+    port_file = Path(work) / "profile" / "DevToolsActivePort"
+    port_file.unlink(missing_ok=True)  # a browser started before in this profile left it
     # What it says goes to a file: a pipe left unread would stop it once full.
     with (Path(work) / "chromium.err").open("w") as said:
         chromium = subprocess.Popen([HEADLESS, "--no-sandbox", "--remote-debugging-port=0",
                                      f"--user-data-dir={work}/profile", "--window-size=800,1000", "about:blank"],
                                     stdout=subprocess.DEVNULL, stderr=said, start_new_session=True)
     started.append(chromium)
-    port_file = Path(work) / "profile" / "DevToolsActivePort"
     deadline = time.monotonic() + 180
     while not port_file.exists() or not port_file.read_text().strip():
         assert time.monotonic() < deadline and chromium.poll() is None, "Chromium gave no DevTools port"
@@ -301,15 +306,31 @@ def page_in_browser(build, work, stand_in=True, kind="chromium"):
     origin = f"http://127.0.0.1:{server.server_address[1]}"
     start = start_firefox if kind == "firefox" else start_chromium
     started = []
-    try:
+
+    def opened():
         browser = start(work, origin, stand_in, stand_in_source(build) if stand_in else "", started)
         browser.wait_for("typeof Module !== 'undefined' && Module.calledRun === true" +
                          (" && !!window.tpStandIn" if stand_in else ""), seconds=180)
-        yield browser
-    finally:
+        return browser
+
+    def stop():
         # The whole group: Debian's chromium-headless-shell is a script that does not exec,
         # and a browser left running keeps its MIDI ports (it took the USB gadget's side).
         for process in started:
             os.killpg(process.pid, signal.SIGKILL)
             process.wait()
+        started.clear()
+
+    def restart():
+        """A fresh browser in this one's place, the page loaded anew; what the test set on
+        this one is kept."""
+        stop()
+        browser.__dict__.update(opened().__dict__)
+
+    try:
+        browser = opened()
+        browser.restart = restart
+        yield browser
+    finally:
+        stop()
         server.shutdown()

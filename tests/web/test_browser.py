@@ -79,6 +79,7 @@ class Simulator:
         self.page, self.sim = page, None
 
     def start(self, answer_packets=0):
+        self.close()  # one left by a step run again
         self.sim = start_simulator(os.environ.get("TRACKPOD_SIM", TOP / "build" / "trackpod-sim"), self.page.work,
                                    ["--save", self.page.work / "uploaded"] +
                                    (["--answer-packets", str(answer_packets)] if answer_packets else []))
@@ -112,6 +113,17 @@ def usb():
     interface.unplug()
 
 
+def connect(browser):
+    browser.press("Connect")
+    if TRANSPORT == "alsa":  # several ports, none named trackpod: the user picks the card's, as the browser names it
+        browser.wait_for("document.getElementById('output').options.length > 1")
+        port = browser.evaluate("[...document.getElementById('output').options].map(o => o.text)"
+                                ".find(name => name.includes('VirMIDI 0-0'))")
+        browser.choose("MIDI input", port)
+        browser.choose("MIDI output", port)
+    browser.wait_for("document.getElementById('output').value !== ''")
+
+
 @pytest.fixture(scope="module", params=["chromium", "firefox"])
 def page(request, tmp_path_factory):
     if TRANSPORT == "usb" and request.param == "chromium":
@@ -130,15 +142,10 @@ def page(request, tmp_path_factory):
         browser.shots = BUILD / f"screenshots{'-' + TRANSPORT if IN_VM else ''}-{request.param}"
         browser.shots.mkdir(exist_ok=True)
         browser.far = peer or StandIn(browser)
-        browser.press("Connect")
-        if TRANSPORT == "alsa":  # several ports, none named trackpod: the user picks the card's, as the browser names it
-            browser.wait_for("document.getElementById('output').options.length > 1")
-            port = browser.evaluate("[...document.getElementById('output').options].map(o => o.text)"
-                                    ".find(name => name.includes('VirMIDI 0-0'))")
-            browser.choose("MIDI input", port)
-            browser.choose("MIDI output", port)
-        browser.wait_for("document.getElementById('output').value !== ''")
+        connect(browser)
         browser.screenshot(browser.shots / "1-connected.png")
+        if IN_VM and request.param == "chromium":  # see conftest.py
+            browser.reopen = lambda: (browser.restart(), connect(browser))
         yield browser
     if peer:
         peer.peer.close()
