@@ -117,8 +117,7 @@ def connect(browser):
     browser.press("Connect")
     if TRANSPORT == "alsa":  # several ports, none named trackpod: the user picks the card's, as the browser names it
         browser.wait_for("document.getElementById('output').options.length > 1")
-        port = browser.evaluate("[...document.getElementById('output').options].map(o => o.text)"
-                                ".find(name => name.includes('VirMIDI 0-0'))")
+        port = browser.evaluate(listed("output", "VirMIDI 0-0"))
         browser.choose("MIDI input", port)
         browser.choose("MIDI output", port)
     browser.wait_for("document.getElementById('output').value !== ''")
@@ -241,8 +240,7 @@ def test_by_keyboard_alone_on_a_phones_width(page):
 
 
 # Closing the tab: the user stays when asked. In Chromium, against the stand-in: Firefox
-# under WebDriver closed the tab unasked, the page's question and its preference to allow
-# it notwithstanding.
+# under WebDriver closed the tab unasked, mid-job too.
 def closing_checked(page):
     if IN_VM or page.kind == "firefox":
         pytest.skip("checked in Chromium against the stand-in")
