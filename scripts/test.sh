@@ -34,7 +34,7 @@ host  | fuzzing                                          | bash scripts/fuzz.sh 
 vm    | the Linux build over the ALSA sequencer          | bash scripts/e2e.sh build alsa
 vm    | the Linux build through the USB MIDI interface   | bash scripts/e2e.sh build usb
 vm    | the Windows build under Wine, through the USB MIDI interface | while [ ! -e build/windows-built ]; do sleep 2; done; bash scripts/e2e.sh build-windows usb
-vm    | the web page in Chromium and Firefox over the ALSA sequencer against a peer apart from the simulator, and in Chromium against the simulator; in Firefox through the USB MIDI interface, pulled out too | while [ ! -e build/web-built ]; do sleep 2; done; E2E_TRANSPORT=alsa python3 -m pytest -q tests/web/test_browser.py && E2E_TRANSPORT=usb python3 -m pytest -q -rs tests/web/test_browser.py
+vm    | the web page in Chromium over the ALSA sequencer, against a peer apart from the simulator and against the simulator; in Firefox through the USB MIDI interface, pulled out too | while [ ! -e build/web-built ]; do sleep 2; done; E2E_TRANSPORT=alsa python3 -m pytest -q tests/web/test_browser.py && E2E_TRANSPORT=usb python3 -m pytest -q -rs tests/web/test_browser.py
 '
 # The rows of some lanes, as "what|command" lines.
 rows() {
@@ -44,11 +44,13 @@ rows() {
             for (i = 2; i <= 3; i++) gsub(/^ +| +$/, "", $i)
             print $2 "|" $3 }'
 }
-# Runs rows one after another, each announced; the first that fails ends them.
+# Runs rows one after another, each announced and timed; the first that fails ends them.
 run_rows() {
     while IFS='|' read -r what command; do
         echo "--- $what"
+        SECONDS=0
         bash -c "set -euo pipefail; $command" </dev/null || { echo "FAILED: $what"; return 1; }
+        echo "--- took $((SECONDS / 60)) min $((SECONDS % 60)) s"
     done
 }
 
@@ -82,7 +84,9 @@ vm_lane() {
         status=0
         while IFS="|" read -r what command; do
             echo "--- $what"
+            SECONDS=0
             bash -c "set -euo pipefail; $command" </dev/null || { echo "FAILED: $what"; status=1; }
+            echo "--- took $((SECONDS / 60)) min $((SECONDS % 60)) s"
         done <"$1"
         exit "$status"' vm-lane build/vm-lane.rows
 }
@@ -100,4 +104,4 @@ wait "$vm_pid" || status=$?
 echo "=== the VM's lane"
 cat "$lanes/vm.log"
 [ "$status" -eq 0 ] || { echo "the VM's lane failed (status $status)"; exit 1; }
-echo "=== every test passed"
+echo "=== every test passed, in $((SECONDS / 60)) min $((SECONDS % 60)) s"
