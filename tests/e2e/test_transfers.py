@@ -35,9 +35,11 @@ def test_send(transport, sim, tmp_path, name, first, size):
     assert (tmp_path / "uploaded").read_bytes() == data
 
 
-# In the VM a receive's closing silence takes minutes: the whole bank through the USB
-# interface stands for the ALSA sequencer too, and the hole is found by shared code.
-@pytest.mark.parametrize("job", [pytest.param("whole bank", marks=pytest.mark.over("jack", "usb")),
+# In the VM a receive's closing silence takes minutes, so each kind of build there ends one
+# receive: the Linux build's, stopped for a while below, also stands for the ALSA sequencer;
+# the Windows build's is this whole bank, its MIDI system's own thread starved. The hole is
+# found by shared code.
+@pytest.mark.parametrize("job", [pytest.param("whole bank", marks=[pytest.mark.over("jack", "usb"), pytest.mark.wine("usb")]),
                                  pytest.param("bank with a hole", marks=[pytest.mark.over("jack"), pytest.mark.native]),
                                  pytest.param("upload", marks=[pytest.mark.over("usb"), pytest.mark.wine])])
 def test_under_load(transport, sim, tmp_path, job):
@@ -78,18 +80,16 @@ def test_under_load(transport, sim, tmp_path, job):
 
 
 @pytest.mark.native
-@pytest.mark.parametrize("stops", [pytest.param(((300, 200), (800, 1000)), marks=pytest.mark.over("jack")),
-                                   pytest.param(((300, 200), (800, 1000), (1100, 5000)), marks=pytest.mark.over("usb")),
+@pytest.mark.parametrize("stops", [pytest.param(((300, 200), (800, 1000)), marks=pytest.mark.over("jack", "usb")),
                                    pytest.param(((300, 5000),), marks=pytest.mark.over("jack"))])
 def test_a_receive_stopped_for_a_while(transport, sim, tmp_path, stops):
     """The program stopped (Ctrl-Z, a swapping machine) while the handheld streams at the
-    cable's pace: for 200 ms after 300 bytes, then for 1000 ms after 800. JACK: RtMidi's queue
-    holds 3.6 s of the stream, so the bank arrives whole and replaces the old file. Through the
-    USB interface, the ALSA sequencer keeps 2.8 s for the program, which asks it for its most
-    (its default, 0.3 s, lost bytes in the second stop): neither stop costs a byte, and a
-    third, of 5 s after 1100 bytes, outlasts the bank: every byte is in NAME.part, but the
-    program cannot know that the end was kept, and the stop is named, never "done". Stopped
-    for 5 s over JACK, what the server had for the program meanwhile is lost, and named."""
+    cable's pace: for 200 ms after 300 bytes, then for 1000 ms after 800. Neither stop costs a
+    byte, so the bank arrives whole and replaces the old file: over JACK RtMidi's queue holds
+    3.6 s of the stream; through the USB interface the ALSA sequencer keeps 2.8 s for the
+    program, which asks it for its most (its default, 0.3 s, lost bytes in the second stop),
+    and the program counts on that much. Stopped for 5 s over JACK, what the server had for
+    the program meanwhile is lost, and named."""
     bank = make_file(tmp_path / "bank.tp2", 0x24, 1500)
     name, part = tmp_path / "song.tp2", tmp_path / "song.tp2.part"
     name.write_bytes(b"the old bank")
@@ -102,16 +102,13 @@ def test_a_receive_stopped_for_a_while(transport, sim, tmp_path, stops):
         program.process.send_signal(signal.SIGCONT)
     run = transport.end(program)
     s.stop()
-    if transport.name == "jack" and len(stops) == 2:
-        assert run.out == transport.opened() + received_text(1500) and name.read_bytes() == bank
+    if len(stops) == 2:
+        assert run.out == transport.opened() + received_text(1500), run.err
+        assert name.read_bytes() == bank and not part.exists()
         return
     got = part.read_bytes()
     assert run.out == transport.opened() + received_text(len(got), whole=False)
     assert got[:300] == bank[:300] and name.read_bytes() == b"the old bank"
-    if len(stops) == 3:
-        assert got == bank, run.err
-        assert re.search(r"tpmidi01: the program was held up for [0-9.]+ s while the bank came in", run.err)
-        return
     rest = iter(bank)
     assert all(b in rest for b in got)  # what came, in order
     holes = [int(n) for n in re.findall(r"has a hole after byte ([0-9]+):", run.err)]
