@@ -10,8 +10,9 @@ interface, whose port the page chooses by itself, in Firefox only. The interface
 the sequencer's too, so in the guest Firefox runs there alone: each start of it costs the
 guest over a minute. In the guest the last steps run in Chromium over the sequencer,
 against trackpod-sim on its virtual ports, chosen in the lists as they appear and killed to
-pull it out; Firefox has the USB interface pulled out. Each step's screen is saved in
-build-web/screenshots-BROWSER (docs/web.md shows them)."""
+pull it out; Firefox sends the paced kind to the peer, and has the USB interface pulled
+out. Each step's screen is saved in build-web/screenshots-[TRANSPORT-]BROWSER (docs/web.md
+shows them)."""
 
 import os
 import time
